@@ -1,0 +1,76 @@
+#include "common/uCommon.h"
+
+#include <QDir>
+#include <QLocale>
+#include <QStandardPaths>
+
+namespace {
+struct Folders {
+  QString user, common, settingsFile;
+};
+Folders& AppFolders() {
+  static Folders f;
+  return f;
+}
+
+QString WithSuffix(QString base) {
+  // The suffix binds on every platform; only the base folder differs.
+  if (!base.isEmpty() && !base.endsWith(QLatin1Char('/')))
+    base += QLatin1Char('/');
+  return base + QStringLiteral("Quorvix/Velmora/");
+}
+
+void EnsureFolder(const QString& path) {
+  if (!path.isEmpty())
+    QDir().mkpath(path); // failure is ignored: the program still starts
+}
+
+QString SystemWideConfigBase() {
+  const QString user = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+  for (const QString& dir : QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation))
+    if (dir != user)
+      return dir;
+  return QStringLiteral("/etc/xdg");
+}
+} // namespace
+
+const QString& UserDataFolder() { return AppFolders().user; }
+const QString& CommonDataFolder() { return AppFolders().common; }
+const QString& UserSettingsFile() { return AppFolders().settingsFile; }
+
+void InitApplicationFolders(const QString& userBase, const QString& commonBase) {
+  Folders& f = AppFolders();
+  f.user = WithSuffix(userBase.isEmpty()
+                          ? QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+                          : userBase);
+  EnsureFolder(f.user);
+  f.settingsFile = f.user + QStringLiteral("settings.ini");
+  f.common = WithSuffix(commonBase.isEmpty() ? SystemWideConfigBase() : commonBase);
+  EnsureFolder(f.common);
+}
+
+QString FormatByteSize(std::int64_t bytes) {
+  const QLocale locale;
+  auto fmt = [&](double value, const QString& unit) {
+    return locale.toString(value, 'f', 3) + QLatin1Char(' ') + unit;
+  };
+  if (bytes >= (std::int64_t(1) << 30))
+    return fmt(double(bytes) / double(std::int64_t(1) << 30), QStringLiteral("GB"));
+  if (bytes >= (std::int64_t(1) << 20))
+    return fmt(double(bytes) / double(std::int64_t(1) << 20), QStringLiteral("MB"));
+  if (bytes >= 1024)
+    return fmt(double(bytes) / 1024.0, QStringLiteral("kB"));
+  return QStringLiteral("%1 bytes").arg(bytes);
+}
+
+QString QuoteSQLString(const QString& text) {
+  QString result = text;
+  result.replace(QLatin1Char('\''), QStringLiteral("''"));
+  return result;
+}
+
+QString QuoteSQLIdentifier(const QString& name) {
+  QString inner = name;
+  inner.replace(QLatin1Char(']'), QStringLiteral("]]"));
+  return QLatin1Char('[') + inner + QLatin1Char(']');
+}

@@ -1,0 +1,38 @@
+#pragma once
+// The SQL Server data store over ODBC (unixODBC with FreeTDS or Microsoft's driver).
+
+#include "datastore/udmDataStoreBase.h"
+#include "datastore/uResultSet.h"
+
+#include <memory>
+
+class TOdbcEnvironment;
+class TOdbcStatementText;
+
+class TDataStoreSQLServer : public TDataStoreBase {
+public:
+  TDataStoreSQLServer();
+  ~TDataStoreSQLServer() override;
+
+  bool InitWithConnProps(TSQLConnectionProperties Props) override;
+  bool ExecuteSQL() override;
+  bool OpenQuery() override;
+  bool TestConnection(TSQLConnectionProperties Props) override;
+  bool ExecuteStatement(const QString& Text) override;
+
+  bool RunQuery(const QString& Text);
+  // Throws std::runtime_error when the version cannot be read or parsed.
+  QString GetServerVersionName();
+
+  // Informational messages of the last statement or query; one entry per batch of
+  // messages, lines joined by CR LF, most recent first.
+  QStringList InfoMessages;
+  bool IsSQL2005OrNewer = false;
+
+private:
+  struct Impl;
+  std::unique_ptr<Impl> d;
+};
+
+// The program's one data store. Created, replaced and freed only by the Connect dialog's OK.
+extern std::unique_ptr<TDataStoreSQLServer> DataStore;

@@ -1,0 +1,23 @@
+#pragma once
+// The base of the program's own dialogs: a header band with a caption line, and a bottom bar
+// with OK, Cancel and a copy button.
+
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+class QToolButton;
+class THeaderPanel;
+
+class TfrmBaseDialog : public QDialog {
+  Q_OBJECT
+public:
+  explicit TfrmBaseDialog(QWidget* parent = nullptr);
+
+  THeaderPanel* pnlHeader = nullptr;
+  QLabel* lblCaption = nullptr;
+  QWidget* pnlBottom = nullptr;
+  QToolButton* btnCopyToClipboard = nullptr;
+  QPushButton* btnOK = nullptr;
+  QPushButton* btnCancel = nullptr;
+};

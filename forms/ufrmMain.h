@@ -1,0 +1,99 @@
+#pragma once
+// The main window: the database overview above, the details of one database below.
+
+#include "common/uCommon.h"
+
+#include <QMainWindow>
+#include <QStringList>
+#include <QTimer>
+#include <functional>
+
+class QAction;
+class QLabel;
+class QPlainTextEdit;
+class QSplitter;
+class QStatusBar;
+class QTabWidget;
+class QTableView;
+class QTextEdit;
+class QToolBar;
+class QTreeWidget;
+class THeaderPanel;
+
+// What the Connect dialog hands back: accepted only after it has replaced the data store and
+// tested the connection itself.
+struct TConnectDialogOutcome {
+  bool Accepted = false;
+  TSQLConnectionProperties ConnectionProperties;
+};
+using TConnectDialogFactory = std::function<TConnectDialogOutcome(QWidget* owner)>;
+
+class TfrmMain : public QMainWindow {
+  Q_OBJECT
+public:
+  explicit TfrmMain(QWidget* parent = nullptr);
+  ~TfrmMain() override;
+
+  // The production factory shows the Connect dialog; tests put their own in its place.
+  static void SetConnectDialogFactory(TConnectDialogFactory factory);
+  static TConnectDialogFactory ConnectDialogFactory();
+
+  // Status bar panels (0 = server, 1 = version and edition).
+  QString StatusPanelText(int panel) const;
+  int StatusPanelWidth(int panel) const;
+  void SetStatusPanel(int panel, const QString& text, int width = -1);
+
+  // Components, named as the window's parts are named.
+  QToolBar* ToolBar1 = nullptr;
+  QAction* actConnectDB = nullptr;
+  QAction* actRefreshDBList = nullptr;
+  QAction* actCheckForUpdates = nullptr;
+  QAction* actAbout = nullptr;
+  QAction* actExit = nullptr;
+  QStatusBar* sbMain = nullptr;
+  QLabel* Image1 = nullptr;
+  QWidget* pnlBottom = nullptr;
+  THeaderPanel* pnlHeaderOverview = nullptr;
+  QSplitter* NxSplitter1 = nullptr;
+  THeaderPanel* pnlHeaderDetails = nullptr;
+  QTabWidget* pgcDetails = nullptr;
+  QWidget* tabSummary = nullptr;
+  QWidget* tabFiles = nullptr;
+  QWidget* tabVLF = nullptr;
+  QWidget* tabOAT = nullptr;
+  QTableView* grdOverview = nullptr;
+  QTreeWidget* lvSummary = nullptr;
+  QTableView* grdFileDetails = nullptr;
+  QTableView* grdVLF = nullptr;
+  QTextEdit* mmOpenTran = nullptr;
+  QTimer timerConnect;
+
+  QStringList FOpenTranLines;
+  int FSelectedRow = -1;
+
+public Q_SLOTS:
+  void actConnectDBExecute();
+  void actRefreshDBListExecute();
+  void actCheckForUpdatesExecute();
+  void actAboutExecute();
+  void actExitExecute();
+  void Image1Click();
+  void timerConnectTimer();
+
+protected:
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+  void FormCreate();
+  void FormShow();
+  void BuildToolbar();
+  void BuildDetailsPages();
+  void ApplyConnection(const TSQLConnectionProperties& props);
+
+  QLabel* m_statusPanels[2] = {nullptr, nullptr};
+  bool m_shownOnce = false;
+};
+
+// Lives from start-up to exit.
+extern TfrmMain* frmMain;
