@@ -34,7 +34,9 @@ const char* kPassword = "secret";
 
 QJsonObject Scenario(const QString& version, const QJsonArray& databases,
                      const QStringList& denied = {}) {
-  QJsonObject login{{"name", kLogin}, {"password", kPassword}};
+  QJsonObject login{{"name", kLogin},
+                    {"password", kPassword},
+                    {"defaultDatabase", databases.first()["name"].toString()}};
   if (!denied.isEmpty()) login["denied"] = QJsonArray::fromStringList(denied);
   return QJsonObject{
       {"server", QJsonObject{{"version", version}, {"edition", "Developer Edition (64-bit)"}}},
