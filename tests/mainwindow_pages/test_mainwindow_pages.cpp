@@ -401,16 +401,15 @@ private Q_SLOTS:
     QTest::newRow("open transaction")
         << QJsonObject{{"openTransaction",
                         QJsonObject{{"startTime", "Jan 10 2011  4:17:01:240PM"}, {"sid", "0x01"}}}}
-        << QStringList({"Transaction information for database 'T'.", "",
-                        "Oldest active transaction:", "    SPID (server process ID): 54",
-                        "    UID (user ID) : -1", "    Name          : user_transaction",
-                        "    LSN           : (20:339:1)",
+        << QStringList({"Transaction information for database 'T'.", "Oldest active transaction:",
+                        "    SPID (server process ID): 54", "    UID (user ID) : -1",
+                        "    Name          : user_transaction", "    LSN           : (20:339:1)",
                         "    Start time    : Jan 10 2011  4:17:01:240PM",
                         "    SID           : 0x01", "", done})
         << "Jan 10 2011  4:17:01:240PM";
     QTest::newRow("replication only")
         << QJsonObject{{"replication", QJsonObject{{"nonDistributedLsn", "(12:34:1)"}}}}
-        << QStringList({"Transaction information for database 'T'.", "",
+        << QStringList({"Transaction information for database 'T'.",
                         "Replicated Transaction Information:",
                         "        Oldest distributed LSN     : (0:0:0)",
                         "        Oldest non-distributed LSN : (12:34:1)", "", done})
@@ -492,7 +491,7 @@ private Q_SLOTS:
     QVERIFY(s.Connect());
     QCOMPARE(s.Summary(SI::itmLogReuseWait),
              QString("(available only on SQL Server 2005 or newer)"));
-    QCOMPARE(s.Window.StatusPanelText(1).left(24), QString("SQL Server 2000 - 8.00.2"));
+    QVERIFY(s.Window.StatusPanelText(1).startsWith("SQL Server 2000 - "));
     const QStringList lines = s.Sim.LogLines();
     const int files = int(lines.lastIndexOf(QRegularExpression("^SELECT \\* FROM sysfiles.*")));
     QVERIFY(files >= 0);
