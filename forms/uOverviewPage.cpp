@@ -5,9 +5,9 @@
 #include "platform/gui/uGridModel.h"
 #include "platform/gui/uGridView.h"
 
-#include <QHash>
 #include <QHeaderView>
 #include <QTableView>
+#include <string_view>
 
 namespace {
 QVector<TGridColumn> OverviewColumns() {
@@ -69,6 +69,16 @@ TOverviewPage::TOverviewPage(QTableView* grid, QObject* parent)
   grid->setSelectionBehavior(QAbstractItemView::SelectItems);
   SetupGrid(grid);
   grid->horizontalHeader()->resizeSection(colUsed, 140);
+  // Rows move or change only through these; the name index follows them.
+  const auto invalidate = [this] { m_rowOfValid = false; };
+  connect(m_model, &QAbstractItemModel::modelReset, this, invalidate);
+  connect(m_model, &QAbstractItemModel::rowsInserted, this, invalidate);
+  connect(m_model, &QAbstractItemModel::rowsRemoved, this, invalidate);
+  connect(m_model, &QAbstractItemModel::layoutChanged, this, invalidate);
+  connect(m_model, &QAbstractItemModel::dataChanged, this,
+          [this](const QModelIndex& from, const QModelIndex& to) {
+            if (from.column() <= colDBName && colDBName <= to.column()) m_rowOfValid = false;
+          });
   grid->horizontalHeader()->resizeSection(colUpdated, 120);
 }
 
@@ -130,19 +140,32 @@ void TOverviewPage::UpdateLogSpace() {
   ApplyLogSpace(figures, now);
 }
 
+std::size_t TOverviewPage::TNameHash::operator()(const QString& name) const {
+  return std::hash<std::u16string_view>()(
+      std::u16string_view(reinterpret_cast<const char16_t*>(name.utf16()), name.size()));
+}
+
+const TOverviewPage::TRowsByName& TOverviewPage::RowsByName() {
+  if (!m_rowOfValid) {
+    // The first row with exactly this name, as a linear search from row 0 would find it.
+    m_rowOf.clear();
+    m_rowOf.reserve(m_model->RowCount());
+    for (int r = m_model->RowCount() - 1; r >= 0; --r)
+      m_rowOf.insert_or_assign(m_model->Cell(colDBName, r).toString(), r);
+    m_rowOfValid = true;
+  }
+  return m_rowOf;
+}
+
 void TOverviewPage::ApplyLogSpace(const QVector<TLogSpace>& figures, const QDateTime& readAt) {
-  // The first row with exactly this name, as a linear search from row 0 would find it.
-  QHash<QString, int> rowOf;
-  rowOf.reserve(m_model->RowCount());
-  for (int r = m_model->RowCount() - 1; r >= 0; --r)
-    rowOf.insert(m_model->Cell(colDBName, r).toString(), r);
+  const TRowsByName& rowOf = RowsByName();
 
   const QColor highlight = LogSpaceHighlightColor();
   const TGridUpdateGuard update(*m_model);
   for (const TLogSpace& f : figures) {
-    const auto it = rowOf.constFind(f.Name);
-    if (it == rowOf.constEnd()) continue;
-    const int row = it.value();
+    const auto it = rowOf.find(f.Name);
+    if (it == rowOf.end()) continue;
+    const int row = it->second;
     const double used = TruncateDecimals(f.UsedPercent, 2);
     m_model->SetCell(colLogSize, row, TruncateDecimals(f.LogSizeMB, 4));
     m_model->SetCell(colUsed, row, used);

@@ -33,14 +33,24 @@ void TGridModel::BeginUpdate() {
 
 void TGridModel::EndUpdate() {
   if (m_updateDepth == 0 || --m_updateDepth > 0) return;
-  if (m_dirty && !m_rows.isEmpty())
-    Q_EMIT dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
-  m_dirty = false;
+  if (m_dirty.isValid() && !m_rows.isEmpty())
+    Q_EMIT dataChanged(index(m_dirty.top(), m_dirty.left()),
+                       index(std::min(m_dirty.bottom(), rowCount() - 1),
+                             std::min(m_dirty.right(), columnCount() - 1)));
+  m_dirty = QRect();
 }
 
 void TGridModel::CellChanged(int column, int row) {
   if (m_updateDepth > 0) {
-    m_dirty = true;
+    // One signal at the end for the rectangle that holds every changed cell.
+    if (!m_dirty.isValid())
+      m_dirty = QRect(column, row, 1, 1);
+    else {
+      if (column < m_dirty.left()) m_dirty.setLeft(column);
+      if (column > m_dirty.right()) m_dirty.setRight(column);
+      if (row < m_dirty.top()) m_dirty.setTop(row);
+      if (row > m_dirty.bottom()) m_dirty.setBottom(row);
+    }
     return;
   }
   const QModelIndex i = index(row, column);

@@ -7,6 +7,7 @@
 #include <QAbstractTableModel>
 #include <QColor>
 #include <QDateTime>
+#include <QRect>
 
 #include <QStringList>
 #include <QVariant>
@@ -74,7 +75,7 @@ private:
   QVector<TGridColumn> m_columns;
   QVector<TRow> m_rows;
   int m_updateDepth = 0;
-  bool m_dirty = false;
+  QRect m_dirty; // cells changed while an update is open
 };
 
 // Holds an update of a grid model open for its lifetime.
