@@ -140,32 +140,57 @@ void TOverviewPage::UpdateLogSpace() {
   ApplyLogSpace(figures, now);
 }
 
-std::size_t TOverviewPage::TNameHash::operator()(const QString& name) const {
-  return std::hash<std::u16string_view>()(
-      std::u16string_view(reinterpret_cast<const char16_t*>(name.utf16()), name.size()));
+namespace {
+std::uint32_t NameHash(const QString& name) {
+  const std::size_t h = std::hash<std::u16string_view>()(std::u16string_view(
+      reinterpret_cast<const char16_t*>(name.utf16()), std::size_t(name.size())));
+  return std::uint32_t(h ^ (h >> 32));
+}
+} // namespace
+
+void TOverviewPage::BuildNameIndex() {
+  const int rows = m_model->RowCount();
+  std::size_t size = 16;
+  while (size < std::size_t(rows) * 2)
+    size *= 2;
+  m_slots.assign(size, TNameSlot());
+  m_names.resize(std::size_t(rows));
+  const std::size_t mask = size - 1;
+  for (int r = 0; r < rows; ++r) {
+    m_names[std::size_t(r)] = m_model->Cell(colDBName, r).toString();
+    const QString& name = m_names[std::size_t(r)];
+    const std::uint32_t h = NameHash(name);
+    for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+      TNameSlot& slot = m_slots[i];
+      if (slot.Row < 0) {
+        slot = {h, r};
+        break;
+      }
+      if (slot.Hash == h && m_names[std::size_t(slot.Row)] == name)
+        break; // an earlier row has this name already
+    }
+  }
+  m_rowOfValid = true;
 }
 
-const TOverviewPage::TRowsByName& TOverviewPage::RowsByName() {
-  if (!m_rowOfValid) {
-    // The first row with exactly this name, as a linear search from row 0 would find it.
-    m_rowOf.clear();
-    m_rowOf.reserve(m_model->RowCount());
-    for (int r = m_model->RowCount() - 1; r >= 0; --r)
-      m_rowOf.insert_or_assign(m_model->Cell(colDBName, r).toString(), r);
-    m_rowOfValid = true;
+int TOverviewPage::RowOf(const QString& name) {
+  if (!m_rowOfValid) BuildNameIndex();
+  const std::size_t mask = m_slots.size() - 1;
+  const std::uint32_t h = NameHash(name);
+  for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+    const TNameSlot& slot = m_slots[i];
+    if (slot.Row < 0) return -1;
+    if (slot.Hash == h && m_names[std::size_t(slot.Row)] == name) return slot.Row;
   }
-  return m_rowOf;
 }
 
 void TOverviewPage::ApplyLogSpace(const QVector<TLogSpace>& figures, const QDateTime& readAt) {
-  const TRowsByName& rowOf = RowsByName();
 
   const QColor highlight = LogSpaceHighlightColor();
   const TGridUpdateGuard update(*m_model);
   for (const TLogSpace& f : figures) {
-    const auto it = rowOf.find(f.Name);
-    if (it == rowOf.end()) continue;
-    const int row = it->second;
+    const int row = RowOf(f.Name);
+    if (row < 0) continue;
     const double used = TruncateDecimals(f.UsedPercent, 2);
     m_model->SetCell(colLogSize, row, TruncateDecimals(f.LogSizeMB, 4));
     m_model->SetCell(colUsed, row, used);

@@ -5,8 +5,9 @@
 #include <QObject>
 #include <QString>
 #include <QVector>
+#include <cstdint>
 #include <functional>
-#include <unordered_map>
+#include <vector>
 
 class QTableView;
 class TGridModel;
@@ -42,17 +43,20 @@ public:
   void SetClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
 
 private:
-  // Qt 6.4's QHash spends hundreds of nanoseconds per look-up on names such as db00001;
-  // the standard hash of the UTF-16 text does not.
-  struct TNameHash {
-    std::size_t operator()(const QString& name) const;
-  };
-  using TRowsByName = std::unordered_map<QString, int, TNameHash>;
-  const TRowsByName& RowsByName();
+  // The first row with exactly this name, or -1. An open-addressing table over the names'
+  // hashes: Qt 6.4's QHash spends hundreds of nanoseconds per look-up on names such as db00001,
+  // and node-based tables miss the cache on every step.
+  int RowOf(const QString& name);
+  void BuildNameIndex();
 
   QTableView* m_grid;
   TGridModel* m_model;
   std::function<QDateTime()> m_clock;
-  TRowsByName m_rowOf; // name -> first row with it; rebuilt when rows change
+  struct TNameSlot {
+    std::uint32_t Hash = 0;
+    int Row = -1; // -1: free
+  };
+  std::vector<TNameSlot> m_slots; // size a power of two, at least twice the rows
+  std::vector<QString> m_names;   // by row
   bool m_rowOfValid = false;
 };
