@@ -155,16 +155,19 @@ int DigitCount(qint64 value) {
 
 // The length of a cell's text without formatting it where that is cheap.
 int TMemTable::DisplayLength(int row, int column) const {
+  // Called for every cell of a big table when it is fitted: no conversions through QMetaType.
   const QVariant& v = m_rows[row][column];
-  if (v.isNull()) return -1;
   switch (v.typeId()) {
+  case QMetaType::UnknownType:
+    return -1; // NULL
   case QMetaType::Int:
+    return DigitCount(*static_cast<const qint32*>(v.constData()));
   case QMetaType::LongLong:
-    return DigitCount(v.toLongLong());
+    return DigitCount(*static_cast<const qint64*>(v.constData()));
   case QMetaType::QString:
     if (m_columns[column].Kind != TFieldKind::Decimal ||
         m_views[column].Display == TColumnDisplay::ExactText)
-      return int(v.toString().size()); // shares the stored string, no copy
+      return int(static_cast<const QString*>(v.constData())->size());
     break;
   default:
     break;
