@@ -18,7 +18,7 @@
 namespace {
 
 constexpr int kRows = 100000;
-constexpr int kRounds = 5;
+constexpr int kRounds = 11;
 
 TSQLConnectionProperties Props(quint16 port) {
   TSQLConnectionProperties p;
@@ -141,13 +141,17 @@ int main(int argc, char** argv) {
       storeRows = store.Query->RecordCount();
       storeMs.push_back(double(t.nsecsElapsed()) / 1e6);
     }
-    const double b = Median(bareMs);
-    const double s = Median(storeMs);
-    std::printf("DBCC LOGINFO, %lld rows (result set %d rows), median of %d rounds\n", bareRows,
-                storeRows, kRounds);
-    std::printf("  bare SQLFetch loop, bound columns: %8.1f ms\n", b);
-    std::printf("  RunQuery into the result set:      %8.1f ms\n", s);
-    std::printf("  ratio: %.3f (target at most 1.2)\n", s / b);
+    // The fastest round is the figure least disturbed by other work on the machine.
+    const double b = *std::min_element(bareMs.begin(), bareMs.end());
+    const double s = *std::min_element(storeMs.begin(), storeMs.end());
+    std::printf("DBCC LOGINFO, %lld rows (result set %d rows), %d rounds\n", bareRows, storeRows,
+                kRounds);
+    std::printf("  bare SQLFetch loop, bound columns: best %8.1f ms, median %8.1f ms\n", b,
+                Median(bareMs));
+    std::printf("  RunQuery into the result set:      best %8.1f ms, median %8.1f ms\n", s,
+                Median(storeMs));
+    std::printf("  ratio of the best rounds: %.3f, of the medians: %.3f (target at most 1.2)\n",
+                s / b, Median(storeMs) / Median(bareMs));
   } catch (const std::exception& e) {
     std::printf("bench_datastore: %s\n", e.what());
   }
