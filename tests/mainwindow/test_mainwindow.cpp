@@ -141,6 +141,25 @@ private Q_SLOTS:
     QCOMPARE(calls, 1);
   }
 
+  // The last resort: an event handler that lets an error escape reaches the same box.
+  void errorEscapingAnEventHandlerIsShown() {
+    struct Throwing : QObject {
+      bool event(QEvent* e) override {
+        if (e->type() == QEvent::User)
+          throw std::runtime_error("disk full");
+        return QObject::event(e);
+      }
+    } receiver;
+    QString shown;
+    ModalHook::SetNextAnswer("ApplicationErrorBox", [&](QDialog& d) {
+      shown = static_cast<QMessageBox&>(d).text();
+      return int(QMessageBox::Ok);
+    });
+    QEvent e(QEvent::User);
+    QVERIFY(!QCoreApplication::sendEvent(&receiver, &e));
+    QCOMPARE(shown, QString("disk full"));
+  }
+
   void runGuardedRoutesErrors() {
     ModalHook::SetNextAnswer("ApplicationErrorBox", QMessageBox::Ok);
     QVERIFY(!RunGuarded([] { throw std::runtime_error("boom"); }));
