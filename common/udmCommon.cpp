@@ -2,6 +2,8 @@
 
 TdmMain* dmMain = nullptr;
 
-TdmMain::TdmMain(QObject* parent) : QObject(parent) { setObjectName("dmMain"); }
+TdmMain::TdmMain(QObject* parent) : QObject(parent) {
+  setObjectName("dmMain");
+}
 
 TdmMain::~TdmMain() = default;
