@@ -15,32 +15,28 @@ Folders& AppFolders() {
 
 QString WithSuffix(QString base) {
   // The suffix binds on every platform; only the base folder differs.
-  if (!base.isEmpty() && !base.endsWith(QLatin1Char('/'))) base += QLatin1Char('/');
+  if (!base.isEmpty() && !base.endsWith(QLatin1Char('/')))
+    base += QLatin1Char('/');
   return base + QStringLiteral("Quorvix/Velmora/");
 }
 
 void EnsureFolder(const QString& path) {
-  if (!path.isEmpty()) QDir().mkpath(path); // failure is ignored: the program still starts
+  if (!path.isEmpty())
+    QDir().mkpath(path); // failure is ignored: the program still starts
 }
 
 QString SystemWideConfigBase() {
   const QString user = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-  for (const QString& dir :
-       QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation))
-    if (dir != user) return dir;
+  for (const QString& dir : QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation))
+    if (dir != user)
+      return dir;
   return QStringLiteral("/etc/xdg");
 }
 } // namespace
 
-const QString& UserDataFolder() {
-  return AppFolders().user;
-}
-const QString& CommonDataFolder() {
-  return AppFolders().common;
-}
-const QString& UserSettingsFile() {
-  return AppFolders().settingsFile;
-}
+const QString& UserDataFolder() { return AppFolders().user; }
+const QString& CommonDataFolder() { return AppFolders().common; }
+const QString& UserSettingsFile() { return AppFolders().settingsFile; }
 
 void InitApplicationFolders(const QString& userBase, const QString& commonBase) {
   Folders& f = AppFolders();
@@ -62,7 +58,8 @@ QString FormatByteSize(std::int64_t bytes) {
     return fmt(double(bytes) / double(std::int64_t(1) << 30), QStringLiteral("GB"));
   if (bytes >= (std::int64_t(1) << 20))
     return fmt(double(bytes) / double(std::int64_t(1) << 20), QStringLiteral("MB"));
-  if (bytes >= 1024) return fmt(double(bytes) / 1024.0, QStringLiteral("kB"));
+  if (bytes >= 1024)
+    return fmt(double(bytes) / 1024.0, QStringLiteral("kB"));
   return QStringLiteral("%1 bytes").arg(bytes);
 }
 

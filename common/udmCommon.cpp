@@ -2,8 +2,6 @@
 
 TdmMain* dmMain = nullptr;
 
-TdmMain::TdmMain(QObject* parent) : QObject(parent) {
-  setObjectName("dmMain");
-}
+TdmMain::TdmMain(QObject* parent) : QObject(parent) { setObjectName("dmMain"); }
 
 TdmMain::~TdmMain() = default;
