@@ -8,6 +8,7 @@
 
 #include <QJsonObject>
 #include <QTest>
+#include <limits>
 #include <stdexcept>
 
 namespace {
@@ -306,6 +307,11 @@ private Q_SLOTS:
     QCOMPARE(q.AsString("FileSize"), QString("5000000000"));
     QCOMPARE(q.AsString("CreateLSN"), QString("1234567890123456789012345"));
     QCOMPARE(q.AsInteger("FSeqNo"), 37);
+    // Values beyond the asked type saturate instead of wrapping.
+    QCOMPARE(q.AsInteger("FileSize"), std::numeric_limits<std::int32_t>::max());
+    QCOMPARE(q.AsLargeInt("CreateLSN"), std::numeric_limits<std::int64_t>::max());
+    QCOMPARE(q.AsFloat("CreateLSN"), 1234567890123456789012345.0);
+    QCOMPARE(q.AsFloat("FileSize"), 5000000000.0);
     QVERIFY_THROWS_EXCEPTION(std::out_of_range, q.AsString("Nope"));
     int rows = 0;
     qint64 lastOffset = 0;
