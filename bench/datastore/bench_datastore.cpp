@@ -18,7 +18,7 @@
 namespace {
 
 constexpr int kRows = 100000;
-constexpr int kRounds = 11;
+constexpr int kRounds = 21;
 
 TSQLConnectionProperties Props(quint16 port) {
   TSQLConnectionProperties p;
