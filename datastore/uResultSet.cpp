@@ -546,15 +546,16 @@ void GetData(SQLHSTMT stmt, SQLUSMALLINT number, TColumn& c, const TFetchColumn&
       AppendNull(c);
       return;
     }
-    const bool more =
-        rc == SQL_SUCCESS_WITH_INFO &&
-        (indicator == SQL_NO_TOTAL || std::size_t(indicator) + terminator > sizeof(buffer));
-    const std::size_t bytes = more ? sizeof(buffer) - terminator : std::size_t(indicator);
+    // A piece longer than the buffer (or of unknown length) continues with the next call; the
+    // length is never trusted beyond the buffer.
+    const bool more = indicator == SQL_NO_TOTAL ||
+                      (indicator > 0 && std::size_t(indicator) + terminator > sizeof(buffer));
+    const std::size_t bytes =
+        more ? sizeof(buffer) - terminator : std::size_t(std::max<SQLLEN>(indicator, 0));
     AppendChars(c, f.C, buffer, bytes - bytes % terminator);
     if (!more) break;
   }
-  c.MarkValue();
-  c.Ends.push_back(c.Chars.size());
+  EndText(c);
 }
 
 // Room for `more` values without giving up geometric growth.
