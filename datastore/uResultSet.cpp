@@ -722,7 +722,8 @@ void TResultSetBuilder::Fetch(SQLHSTMT stmt, TResultSet& target,
           info.push_back(std::move(r));
     }
 
-    const std::size_t rows = std::min<std::size_t>(fetched, blockRows);
+    // A driver that leaves the count alone fetched one row, as without blocks.
+    const std::size_t rows = fetched ? std::min<std::size_t>(fetched, blockRows) : 1;
     if (allBound) {
       // Column by column through the block: one decision per column, not per value.
       for (std::size_t i = 0; i < std::size_t(count); ++i)
