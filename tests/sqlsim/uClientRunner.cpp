@@ -69,7 +69,7 @@ TClientRun RunIsql(quint16 port, const QString& user, const QString& password,
     input += b.toUtf8() + "\n";
   return Run(QStringLiteral("isql"),
              {QStringLiteral("-k"), conn, QStringLiteral("-b"), QStringLiteral("-v"),
-              QStringLiteral("-d|")},
+              QStringLiteral("-e"), QStringLiteral("-d|")},
              input, env);
 }
 

@@ -27,9 +27,18 @@ function errorOf(err) {
            state: err.state };
 }
 
+const report = { connected: false, results: [], ended: false, infosBeforeFirstBatch: [] };
+
+// tedious raises some protocol errors (an unknown token) outside any callback; they are what
+// this client reports for a malformed answer, so they end the run with a report.
+process.on('uncaughtException', (err) => {
+  report.fatal = String(err && err.message || err);
+  console.log(JSON.stringify(report));
+  process.exit(0);
+});
+
 async function main() {
   const input = JSON.parse(await readStdin());
-  const report = { connected: false, results: [], ended: false, infosBeforeFirstBatch: [] };
   let current = null;
   const connection = new Connection({
     server: input.server,
