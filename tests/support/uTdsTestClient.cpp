@@ -106,27 +106,32 @@ QByteArray TTdsTestClient::BuildLogin7(const QString& user, const QString& passw
 TTdsReply TTdsTestClient::ReadReply() {
   TTdsReply reply;
   QDeadlineTimer deadline(FTimeoutMs);
+  qsizetype pos = 0; // packets are consumed by offset; the buffer is trimmed once at the end
+  auto finish = [&] {
+    FIn.remove(0, pos);
+    return reply;
+  };
   for (;;) {
-    while (FIn.size() >= 8) {
-      const auto* h = reinterpret_cast<const unsigned char*>(FIn.constData());
+    while (FIn.size() - pos >= 8) {
+      const auto* h = reinterpret_cast<const unsigned char*>(FIn.constData() + pos);
       const int len = (h[2] << 8) | h[3];
-      if (len < 8 || FIn.size() < len) break;
+      if (len < 8 || FIn.size() - pos < len) break;
       TTdsPacket p;
       p.Type = h[0];
       p.Status = h[1];
       p.Spid = quint16((h[4] << 8) | h[5]);
-      p.Payload = FIn.mid(8, len - 8);
-      FIn.remove(0, len);
+      p.Payload = FIn.mid(pos + 8, len - 8);
+      pos += len;
       reply.Tokens += p.Payload;
       reply.Packets << p;
       if (p.Status & 1) {
         reply.Complete = true;
-        return reply;
+        return finish();
       }
     }
     if (FSocket.state() != QAbstractSocket::ConnectedState && FSocket.bytesAvailable() == 0)
-      return reply;
-    if (deadline.hasExpired()) return reply;
+      return finish();
+    if (deadline.hasExpired()) return finish();
     if (FSocket.bytesAvailable() == 0)
       FSocket.waitForReadyRead(int(qMin<qint64>(deadline.remainingTime(), 1000)));
     FIn += FSocket.readAll();
