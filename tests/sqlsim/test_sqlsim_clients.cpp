@@ -697,11 +697,18 @@ void TTestSqlSimClients::reloadChangesAnswers() {
   const TClientRun second = RunTsql(sim.Port(), "demo", "demo", {SqlPerf});
   QVERIFY2(second.Stdout.contains("Zürich's]db\t50\t99.5\t0"), qPrintable(second.Stdout));
 
+  // Without a signal the file watcher notices the change.
+  QString shrunk = grown;
+  shrunk.replace("\"logUsedPercent\": 99.5", "\"logUsedPercent\": 0.5");
+  QVERIFY2(sim.ApplyScenario(shrunk, 10000, false), qPrintable(sim.ErrorString()));
+  const TClientRun watched = RunTsql(sim.Port(), "demo", "demo", {SqlPerf});
+  QVERIFY2(watched.Stdout.contains("Zürich's]db\t50\t0.5\t0"), qPrintable(watched.Stdout));
+
   // A broken scenario is refused and the last good one stays in force.
   QVERIFY(!sim.ApplyScenario("{\"databases\": [{\"name\": 1}]}", 3000));
   QVERIFY(sim.IsRunning());
   const TClientRun third = RunTsql(sim.Port(), "demo", "demo", {SqlPerf});
-  QVERIFY2(third.Stdout.contains("Zürich's]db\t50\t99.5\t0"), qPrintable(third.Stdout));
+  QVERIFY2(third.Stdout.contains("Zürich's]db\t50\t0.5\t0"), qPrintable(third.Stdout));
 }
 
 // SSRP on loopback: the full list, one named instance, and silence for an unknown one.
