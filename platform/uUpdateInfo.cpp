@@ -68,7 +68,10 @@ bool ParseFileSection(const QString& name, const Section& section, TUpdateFile& 
   const QString scheme = file.Url.scheme().toLower();
   if (!file.Url.isValid() || (scheme != u"http" && scheme != u"https") || file.Url.host().isEmpty())
     return Fail(error, QStringLiteral("[%1] has an invalid URL").arg(name));
-  file.FileName = file.Url.fileName(QUrl::FullyDecoded);
+  // Decode the last segment only after it was cut off, so an encoded slash cannot hide a path.
+  const QString encodedPath = file.Url.path(QUrl::FullyEncoded);
+  file.FileName =
+      QUrl::fromPercentEncoding(encodedPath.mid(encodedPath.lastIndexOf(u'/') + 1).toUtf8());
   if (!IsSafeFileName(file.FileName))
     return Fail(error, QStringLiteral("[%1] has no plain file name in its URL").arg(name));
 
@@ -168,6 +171,17 @@ std::optional<TUpdateInfo> ParseUpdateInfoFile(const QByteArray& data, QString* 
     }
     names.insert(file.FileName.toLower());
     info.Files.append(file);
+  }
+  // A file section out of sequence would silently be left out of the update.
+  for (auto it = sections.constBegin(); it != sections.constEnd(); ++it) {
+    if (it.key().startsWith(u"file") && IsDigits(QStringView(it.key()).mid(4))) {
+      bool ok = false;
+      const int n = QStringView(it.key()).mid(4).toInt(&ok);
+      if (!ok || n < 1 || n > info.Files.size()) {
+        Fail(error, QStringLiteral("[%1] is out of sequence").arg(it.key()));
+        return std::nullopt;
+      }
+    }
   }
   if (info.Files.isEmpty()) {
     Fail(error, QStringLiteral("[File1] is missing"));
