@@ -3,6 +3,7 @@
 #include "common/uCommonGUI.h"
 #include "forms/ufrmWebUpdateInformation.h"
 #include "platform/gui/uModalHook.h"
+#include "platform/uVersionInfo.h"
 #include "uVersion.h"
 
 #include <QApplication>
@@ -15,9 +16,6 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <memory>
-
-// TEMP-SHARED: declared in uCommonGUI.h once the message-box work lands.
-void ApplySystemFont(QWidget* form);
 
 static void InitCheckResources() {
   Q_INIT_RESOURCE(velmora);
@@ -156,7 +154,13 @@ void TfrmCheckForUpdates::showEvent(QShowEvent* event) {
 }
 
 void TfrmCheckForUpdates::TntFormShow() {
-  autoUpgrade->SetVersionNumber(QStringLiteral(VELMORA_FILE_VERSION));
+  // Without readable version values the checker keeps its stored version.
+  try {
+    if (const std::optional<TVersionInfo> info = ReadVersionInfo();
+        info && !info->FileVersion.isEmpty())
+      autoUpgrade->SetVersionNumber(info->FileVersion);
+  } catch (...) {
+  }
   const QString url = InfoFileURLOverride();
   autoUpgrade->SetInfoFileURL(url.isEmpty() ? DefaultInfoFileURL() : url);
   timerUpdate.start();

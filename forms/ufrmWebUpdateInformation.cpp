@@ -2,7 +2,7 @@
 
 #include "common/uCommonGUI.h"
 #include "platform/uUpdateInfo.h"
-#include "uVersion.h"
+#include "platform/uVersionInfo.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -12,15 +12,6 @@
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
-
-// TEMP-SHARED: these live in uCommonGUI once the message-box work lands.
-#include <QDesktopServices>
-void OpenLink(const QString& link) {
-  QDesktopServices::openUrl(QUrl(link));
-}
-void ApplySystemFont(QWidget* form) {
-  Q_UNUSED(form);
-}
 
 static void InitUpdateResources() {
   Q_INIT_RESOURCE(velmora);
@@ -122,15 +113,20 @@ void TfrmUpdateInformation::FormCreate() {
 
 void TfrmUpdateInformation::SetUpdateInfo(const QString& UpgradeMsg) {
   LatestVersion.clear();
-  CurrentVersion = QStringLiteral(VELMORA_FILE_VERSION);
+  // The build always carries its version; should it be missing, the line says so and the
+  // dialog never claims the latest version.
+  const std::optional<TVersionInfo> info = ReadVersionInfo();
+  CurrentVersion = info ? info->FileVersion : QString();
   // The checker decodes the file as UTF-8 itself, so the text arrives as characters already.
   QString text = ReplaceBraceTokens(UpgradeMsg);
   ParseVersionHistory(text);
   htmlWhatsNew->setHtml(text);
   // These texts are shown as they are, untranslated.
   btnCancel->setText(QStringLiteral("&Cancel"));
-  lblCurrentVersion->setText(QStringLiteral("This version of Velmora is %1.").arg(CurrentVersion));
-  if (CurrentVersion == LatestVersion) {
+  lblCurrentVersion->setText(
+      QStringLiteral("This version of Velmora is %1.")
+          .arg(CurrentVersion.isEmpty() ? QStringLiteral("unknown") : CurrentVersion));
+  if (!CurrentVersion.isEmpty() && CurrentVersion == LatestVersion) {
     IsLatestVersion = true;
     lblCurrentVersion->setText(
         QStringLiteral("This version of Velmora is %1, which is the latest available version.")

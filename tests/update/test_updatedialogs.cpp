@@ -5,6 +5,8 @@
 #include "forms/ufrmMain.h"
 #include "forms/ufrmWebUpdateInformation.h"
 #include "platform/gui/uModalHook.h"
+#include "platform/gui/uShellOpen.h"
+#include "platform/uVersionInfo.h"
 #include "uLoopbackHttpServer.h"
 #include "uUpdateTestFiles.h"
 #include "uVersion.h"
@@ -21,6 +23,7 @@
 #include <QTest>
 #include <QTextBrowser>
 #include <memory>
+#include <stdexcept>
 
 namespace {
 
@@ -86,6 +89,7 @@ private Q_SLOTS:
     QCOMPARE(ModalHook::UnansweredCount(), 0);
     QVERIFY(!QApplication::overrideCursor()); // every path gives the cursor back
     TfrmCheckForUpdates::SetInfoFileURLOverride(QString());
+    SetVersionInfoSource({});
   }
 
   void informationDialog_data() {
@@ -136,6 +140,18 @@ private Q_SLOTS:
     if (isLatest) QVERIFY(focusOnCancel);
   }
 
+  // Without version values nothing can be the latest version, not even an empty one.
+  void informationDialogWithoutVersion() {
+    SetVersionInfoSource([] { return std::optional<TVersionInfo>(); });
+    TfrmUpdateInformation dlg;
+    dlg.SetUpdateInfo("<p>no version comment</p>");
+    QCOMPARE(dlg.CurrentVersion, QString());
+    QCOMPARE(dlg.LatestVersion, QString());
+    QVERIFY(!dlg.IsLatestVersion);
+    QCOMPARE(dlg.lblCurrentVersion->text(), QString("This version of Velmora is unknown."));
+    QVERIFY(!dlg.btnUpdate->isHidden());
+  }
+
   void informationDialogText_data() {
     QTest::addColumn<QString>("history");
     QTest::addColumn<QString>("shown");
@@ -164,10 +180,24 @@ private Q_SLOTS:
     QTest::newRow("relative") << "setup.run" << false;
     QTest::newRow("other scheme") << "smb://host/share/setup.exe" << false;
   }
+  // Links in the history come from the network: only web and mail addresses reach the shell.
   void openableLinks() {
     QFETCH(QString, url);
     QFETCH(bool, opened);
     QCOMPARE(TfrmUpdateInformation::IsOpenableLink(QUrl(url)), opened);
+    struct TFakeOpener : TShellOpener {
+      QStringList links;
+      int Open(const QString& link) override {
+        links << link;
+        return ShellResult::Success;
+      }
+    } opener;
+    SetShellOpener(&opener);
+    TfrmUpdateInformation dlg;
+    dlg.SetUpdateInfo("<a href=\"" + url + "\">link</a>");
+    Q_EMIT dlg.htmlWhatsNew->anchorClicked(QUrl(url));
+    SetShellOpener(nullptr);
+    QCOMPARE(opener.links, opened ? QStringList{url} : QStringList());
   }
 
   void checkStartsState() {
@@ -183,6 +213,27 @@ private Q_SLOTS:
     QCOMPARE(f.dlg->autoUpgrade->VersionNumber(), Running);
     QCOMPARE(f.dlg->autoUpgrade->InfoFileURL(), f.server.Url("/update.inf"));
     QVERIFY(f.server.Requests().isEmpty());
+  }
+
+  // The running version comes from the version values; without them the stored one stays.
+  void checkVersionNumber_data() {
+    QTest::addColumn<int>("source"); // 0 values, 1 none, 2 an error while reading
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("version values") << 0 << "7.8.9.10";
+    QTest::newRow("no version values") << 1 << "1.0.0";
+    QTest::newRow("error while reading") << 2 << "1.0.0";
+  }
+  void checkVersionNumber() {
+    QFETCH(int, source);
+    QFETCH(QString, expected);
+    SetVersionInfoSource([source]() -> std::optional<TVersionInfo> {
+      if (source == 2) throw std::runtime_error("unreadable");
+      if (source == 1) return std::nullopt;
+      return TVersionInfo{"7.8.9.10", "c"};
+    });
+    TCheckFixture f;
+    f.dlg->show();
+    QCOMPARE(f.dlg->autoUpgrade->VersionNumber(), expected);
   }
 
   void defaultAddress() {
