@@ -177,7 +177,7 @@ std::optional<TUpdateInfo> ParseUpdateInfoFile(const QByteArray& data, QString* 
     if (it.key().startsWith(u"file") && IsDigits(QStringView(it.key()).mid(4))) {
       bool ok = false;
       const int n = QStringView(it.key()).mid(4).toInt(&ok);
-      if (!ok || n < 1 || n > info.Files.size()) {
+      if (!ok || n < 1 || n > info.Files.size() || it.key() != QStringLiteral("file%1").arg(n)) {
         Fail(error, QStringLiteral("[%1] is out of sequence").arg(it.key()));
         return std::nullopt;
       }

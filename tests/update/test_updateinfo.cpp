@@ -133,6 +133,8 @@ private Q_SLOTS:
     QTest::newRow("no file") << Info(v, "");
     QTest::newRow("file 2 without file 1") << Info(v, File(2, "https://e.com/a.run"));
     QTest::newRow("gap in files") << Info(v, Setup + File(3, "https://e.com/c.run"));
+    QTest::newRow("file number with zero")
+        << Info(v, Setup + "[File01]\nURL=https://e.com/b.run\nSize=1\nSHA256=" + Sha + "\n");
     QTest::newRow("same file name") << Info(v, Setup + File(2, "https://f.com/velmora-setup.run"));
     QTest::newRow("no url") << Info(v, "[File1]\nSize=1\nSHA256=" + Sha + "\n");
     QTest::newRow("ftp url") << Info(v, File(1, "ftp://e.com/a.run"));
