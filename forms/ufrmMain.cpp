@@ -1,8 +1,10 @@
 #include "forms/ufrmMain.h"
 
 #include "common/uCommonGUI.h"
+#include "forms/ufrmCheckForUpdates.h"
 #include "forms/ufrmMessageBox.h"
 #include "platform/gui/uHeaderPanel.h"
+#include "platform/gui/uModalHook.h"
 #include "uVersion.h"
 
 #include <QAction>
@@ -322,7 +324,10 @@ void TfrmMain::ApplyConnection(const TSQLConnectionProperties& props) {
 
 void TfrmMain::actRefreshDBListExecute() {}
 
-void TfrmMain::actCheckForUpdatesExecute() {}
+void TfrmMain::actCheckForUpdatesExecute() {
+  TfrmCheckForUpdates dialog(this);
+  ModalHook::Exec(dialog);
+}
 
 void TfrmMain::actAboutExecute() {
   if (frmMessageBox)
