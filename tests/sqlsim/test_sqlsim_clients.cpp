@@ -349,15 +349,5 @@ void TTestSqlSimClients::tdsVersions() {
   QCOMPARE(sim.LogEntries().first().value("tds").toString(), tdsver);
 }
 
-// What the server refuses, with its numbers and texts.
-// Each kind of fault reaches tedious as the right error or as a broken connection.
-// FreeTDS reports a dropped connection and a malformed token as failures, never as success,
-// and a fault with count 1 fires once.
-// A cancel (attention) during a delayed answer is acknowledged; the session then goes on.
-// A changed scenario applies to the running simulator: the log grows between two refreshes.
-// SSRP on loopback: the full list, one named instance, and silence for an unknown one.
-// A scenario that cannot be served stops the simulator with a reason, before it listens.
-// The generator: thousands of databases and a long VLF list whose LSNs pass 64 bits.
-// The demo instance holds what newcomers are promised.
 QTEST_GUILESS_MAIN(TTestSqlSimClients)
 #include "test_sqlsim_clients.moc"

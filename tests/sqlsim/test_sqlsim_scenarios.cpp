@@ -41,6 +41,7 @@ bool TTestSqlSimScenarios::RequireTedious() {
   return FHaveTedious;
 }
 
+// What the server refuses, with its numbers and texts.
 void TTestSqlSimScenarios::refusals_data() {
   QTest::addColumn<QString>("user");
   QTest::addColumn<QStringList>("batches");
@@ -90,6 +91,7 @@ void TTestSqlSimScenarios::refusals() {
   QCOMPARE(results.last().toObject().value("rows").toArray(), QJsonArray{QJsonArray{7}});
 }
 
+// Each kind of fault reaches tedious as the right error or as a broken connection.
 void TTestSqlSimScenarios::faults_data() {
   QTest::addColumn<QString>("fault");
   QTest::addColumn<QList<int>>("errorNumbers"); // server errors the client reports
@@ -164,6 +166,8 @@ void TTestSqlSimScenarios::faults() {
   QCOMPARE(after.value("rows").toArray(), QJsonArray{QJsonArray{7}});
 }
 
+// FreeTDS reports a dropped connection and a malformed token as failures, never as success,
+// and a fault with count 1 fires once.
 void TTestSqlSimScenarios::freetdsSeesFaults() {
   QJsonObject scenario = QJsonDocument::fromJson(FixtureFor("10.50.1600.1").toUtf8()).object();
   scenario.insert("faults", QJsonDocument::fromJson(R"([
@@ -199,6 +203,7 @@ void TTestSqlSimScenarios::freetdsSeesFaults() {
   QVERIFY(!dropped.Stdout.contains(QRegularExpression("^7$", QRegularExpression::MultilineOption)));
 }
 
+// A cancel (attention) during a delayed answer is acknowledged; the session then goes on.
 void TTestSqlSimScenarios::cancelDuringDelay() {
   if (!RequireTedious()) QSKIP("tedious is not installed");
   QJsonObject scenario = QJsonDocument::fromJson(FixtureFor("10.50.1600.1").toUtf8()).object();
@@ -219,6 +224,7 @@ void TTestSqlSimScenarios::cancelDuringDelay() {
   QVERIFY(sawAttention);
 }
 
+// A changed scenario applies to the running simulator: the log grows between two refreshes.
 void TTestSqlSimScenarios::reloadChangesAnswers() {
   TSqlSimProcess sim;
   const QString before = FixtureFor("10.50.1600.1");
@@ -248,6 +254,28 @@ void TTestSqlSimScenarios::reloadChangesAnswers() {
   QVERIFY2(third.Stdout.contains("Zürich's]db\t50\t0.5\t0"), qPrintable(third.Stdout));
 }
 
+// A scenario given as a file runs from a copy: applying a change leaves the file alone.
+void TTestSqlSimScenarios::scenarioFileIsNotRewritten() {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("mine.json");
+  const QByteArray original = FixtureFor("10.50.1600.1").toUtf8();
+  {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(original);
+  }
+  TSqlSimProcess sim;
+  QVERIFY2(sim.Start(path), qPrintable(sim.ErrorString()));
+  QVERIFY(sim.ScenarioPath() != path);
+  QVERIFY(sim.ApplyScenario(FixtureFor("11.0.2100.60")));
+  QFile f(path);
+  QVERIFY(f.open(QIODevice::ReadOnly));
+  QCOMPARE(f.readAll(), original);
+  const TClientRun r = RunTsql(sim.Port(), "demo", "demo", {VersionQuery});
+  QVERIFY2(r.Stdout.contains("11.0.2100.60"), qPrintable(r.Stdout));
+}
+
+// SSRP on loopback: the full list, one named instance, and silence for an unknown one.
 void TTestSqlSimScenarios::ssrp() {
   QJsonObject scenario = QJsonDocument::fromJson(FixtureFor("10.50.1600.1").toUtf8()).object();
   scenario.insert("instances", QJsonArray{QJsonObject{{"machine", "SIMHOST"},
@@ -285,6 +313,7 @@ void TTestSqlSimScenarios::ssrp() {
   QCOMPARE(body(ask(QByteArray("\x04reporting\0", 11))), reporting);
 }
 
+// A scenario that cannot be served stops the simulator with a reason, before it listens.
 void TTestSqlSimScenarios::badScenarios_data() {
   QTest::addColumn<QString>("json");
   QTest::addColumn<QString>("reason");
@@ -315,6 +344,7 @@ void TTestSqlSimScenarios::badScenarios() {
   QVERIFY2(sim.ErrorString().contains(reason), qPrintable(sim.ErrorString()));
 }
 
+// The generator: thousands of databases and a long VLF list whose LSNs pass 64 bits.
 void TTestSqlSimScenarios::generatedScenario() {
   const QString json = R"({"logins": [{"name": "bench", "password": "bench"}],
     "databases": [{"name": "master"},
@@ -338,6 +368,7 @@ void TTestSqlSimScenarios::generatedScenario() {
   QCOMPARE(count("^2\t262144\t"), 5);
 }
 
+// The demo instance holds what newcomers are promised.
 void TTestSqlSimScenarios::demoScenario() {
   if (!RequireTedious()) QSKIP("tedious is not installed");
   TSqlSimProcess sim;
