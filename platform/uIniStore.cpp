@@ -19,8 +19,9 @@ bool SameName(const QString& a, const QString& b) {
 // Where no write bit is set, the file is meant to stay as it is, even for a user (root) whom
 // the system would let write.
 bool IsWriteProtected(const QFileInfo& info) {
-  constexpr auto anyWrite = QFileDevice::WriteOwner | QFileDevice::WriteGroup |
-                            QFileDevice::WriteOther | QFileDevice::WriteUser;
+  // The "user" flag reflects this process's access, which root always has: not part of it.
+  constexpr auto anyWrite =
+      QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
   return !info.isWritable() || !(info.permissions() & anyWrite);
 }
 
@@ -64,6 +65,10 @@ std::optional<int> ParseDecimalInteger(const QString& text) {
     if (value > limit) return std::nullopt;
   }
   return int(negative ? -value : value);
+}
+
+TIniStore::TIniStore() {
+  LoadFromBytes(QByteArray());
 }
 
 TIniStore::TIniStore(const QString& fileName) {
@@ -201,8 +206,7 @@ void TIniStore::EnsureLastLineEnded() {
 }
 
 void TIniStore::SetValue(const QString& section, const QString& key, const QString& value) {
-  if (m_readOnly || !IsValidKey(key) || (!section.isEmpty() && !IsValidSectionName(section)))
-    return;
+  if (m_readOnly) return;
   const QString stored = StorableValue(value);
 
   qsizetype s = 0, l = 0;
@@ -224,6 +228,8 @@ void TIniStore::SetValue(const QString& section, const QString& key, const QStri
     return;
   }
 
+  // A new key or section must read back as itself.
+  if (!IsValidKey(key)) return;
   TLine line;
   line.isEntry = true;
   line.key = key;
@@ -247,6 +253,7 @@ void TIniStore::SetValue(const QString& section, const QString& key, const QStri
     return;
   }
 
+  if (!IsValidSectionName(section)) return;
   EnsureLastLineEnded();
   const bool empty = SaveToBytes().trimmed().isEmpty();
   TSection sec;
@@ -337,8 +344,11 @@ bool WriteFileAtomically(const QString& fileName, const QByteArray& data) {
   if (info.exists() && (!info.isFile() || IsWriteProtected(info))) return false;
   if (!QDir().mkpath(info.absolutePath())) return false;
   QSaveFile file(fileName);
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  if (file.write(data) != data.size()) {
+  // Unbuffered: QSaveFile notices a failed write() but commits even when the flush of its own
+  // buffer fails (a disk that fills up at the end), which would replace the old file with a
+  // truncated one.
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
+  if (file.write(data) != data.size() || file.error() != QFileDevice::NoError) {
     file.cancelWriting();
     return false;
   }

@@ -21,7 +21,7 @@ std::optional<int> ParseDecimalInteger(const QString& text);
 
 class TIniStore {
 public:
-  TIniStore() = default;
+  TIniStore();
   explicit TIniStore(const QString& fileName);
   ~TIniStore();
   TIniStore(const TIniStore&) = delete;

@@ -1,0 +1,6 @@
+#include <QTest>
+class TestPlacement : public QObject {
+  Q_OBJECT
+};
+QTEST_MAIN(TestPlacement)
+#include "test_placement.moc"
