@@ -7,6 +7,7 @@
 #include "platform/gui/uModalHook.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSplitter>
@@ -153,6 +154,29 @@ private Q_SLOTS:
     QFETCH(QRect, expected);
     const QList<QRect> screens = {QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 800)};
     QCOMPARE(TFormStorage::FitOnScreens(wanted, screens), expected);
+  }
+
+  // A settings folder that cannot be created: the window still shows and closes, and the
+  // settings of the run are not kept.
+  void startWithoutFolder() {
+    QTemporaryDir dir;
+    const QString blocker = dir.filePath("config");
+    {
+      QFile f(blocker);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    InitApplicationFolders(blocker, blocker);
+    {
+      TfrmMain w;
+      TdmMain store; // the program's own: UserSettingsFile()
+      dmMain = &store;
+      w.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&w));
+      w.close();
+      dmMain = nullptr;
+    }
+    QVERIFY(!QFileInfo::exists(UserSettingsFile()));
+    QCOMPARE(QFileInfo(blocker).size(), 0);
   }
 
   // Without dmMain (a test, or a start that failed before it) nothing is read or written.
