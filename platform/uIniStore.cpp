@@ -176,12 +176,16 @@ void TIniStore::SplitPath(const QString& path, QString& section, QString& key) {
   if (section.isEmpty()) section = DefaultSection();
 }
 
+bool TIniStore::SectionMatches(qsizetype index, const QString& section) const {
+  if (section.isEmpty()) return index == 0;
+  return m_sections[index].addressable && SameName(m_sections[index].name, section);
+}
+
 bool TIniStore::FindEntry(const QString& section, const QString& key, qsizetype& s,
                           qsizetype& l) const {
   for (s = 0; s < m_sections.size(); ++s) {
     const TSection& sec = m_sections[s];
-    const bool match = section.isEmpty() ? s == 0 : sec.addressable && SameName(sec.name, section);
-    if (!match) continue;
+    if (!SectionMatches(s, section)) continue;
     for (l = 0; l < sec.lines.size(); ++l)
       if (sec.lines[l].isEntry && SameName(sec.lines[l].key, key)) return true;
   }
@@ -238,8 +242,7 @@ void TIniStore::SetValue(const QString& section, const QString& key, const QStri
 
   for (s = 0; s < m_sections.size(); ++s) {
     TSection& sec = m_sections[s];
-    const bool match = section.isEmpty() ? s == 0 : sec.addressable && SameName(sec.name, section);
-    if (!match) continue;
+    if (!SectionMatches(s, section)) continue;
     // After the section's last entry, so that comments and blank lines before the next
     // header stay where they are.
     qsizetype at = 0;
@@ -285,8 +288,7 @@ QStringList TIniStore::KeyNames(const QString& section) const {
   QStringList names;
   for (qsizetype s = 0; s < m_sections.size(); ++s) {
     const TSection& sec = m_sections[s];
-    const bool match = section.isEmpty() ? s == 0 : sec.addressable && SameName(sec.name, section);
-    if (!match) continue;
+    if (!SectionMatches(s, section)) continue;
     for (const TLine& line : sec.lines)
       if (line.isEntry && !names.contains(line.key, Qt::CaseInsensitive)) names.append(line.key);
   }

@@ -78,6 +78,7 @@ private:
     QList<TLine> lines;
   };
 
+  bool SectionMatches(qsizetype index, const QString& section) const;
   bool FindEntry(const QString& section, const QString& key, qsizetype& s, qsizetype& l) const;
   QByteArray EntryLine(const QString& key, const QString& value) const;
   void EnsureLastLineEnded();

@@ -1,6 +1,7 @@
 // The INI store: reading, verbatim values, keeping unknown content, writing safely.
 
 #include "platform/uIniStore.h"
+#include "settings/uTestFiles.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -15,17 +16,6 @@
 #include <unistd.h>
 
 namespace {
-QByteArray ReadAll(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void WriteAll(const QString& path, const QByteArray& data) {
-  QFile f(path);
-  QVERIFY(f.open(QIODevice::WriteOnly));
-  QCOMPARE(f.write(data), data.size());
-}
-
 QStringList FilesIn(const QString& dir) {
   return QDir(dir).entryList(QDir::Files | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
 }
@@ -236,7 +226,7 @@ private Q_SLOTS:
   void writesOnlyOnRequest() {
     QTemporaryDir dir;
     const QString path = dir.filePath("settings.ini");
-    WriteAll(path, kExample);
+    QVERIFY(WriteAll(path, kExample));
     {
       TIniStore store(path);
       store.WriteString("LastDBType", "0");
@@ -256,7 +246,7 @@ private Q_SLOTS:
   void readOnlyFile() {
     QTemporaryDir dir;
     const QString path = dir.filePath("settings.ini");
-    WriteAll(path, kExample);
+    QVERIFY(WriteAll(path, kExample));
     QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
     {
       TIniStore store(path);
@@ -276,7 +266,7 @@ private Q_SLOTS:
   void failedWriteRetried() {
     QTemporaryDir dir;
     const QString blocker = dir.filePath("folder");
-    WriteAll(blocker, "a file where the folder should be");
+    QVERIFY(WriteAll(blocker, "a file where the folder should be"));
     TIniStore store(blocker + "/settings.ini");
     store.WriteString("A", "1");
     QVERIFY(!store.Flush());
@@ -340,7 +330,7 @@ private Q_SLOTS:
     QFETCH(int, valueSize);
     QTemporaryDir dir;
     const QString path = dir.filePath("settings.ini");
-    WriteAll(path, kExample);
+    QVERIFY(WriteAll(path, kExample));
     const int rc = InChild([&] {
       const rlimit limit{128, 128};
       std::signal(SIGXFSZ, SIG_IGN);
@@ -382,7 +372,7 @@ private Q_SLOTS:
     QFETCH(QString, readable);
     QTemporaryDir dir;
     const QString path = dir.filePath("settings.ini");
-    WriteAll(path, file);
+    QVERIFY(WriteAll(path, file));
     {
       TIniStore store(path);
       if (!readable.isEmpty()) QCOMPARE(store.ReadString(readable), QString("1"));

@@ -5,6 +5,7 @@
 #include "forms/ufrmMain.h"
 #include "platform/gui/uFormStorage.h"
 #include "platform/gui/uModalHook.h"
+#include "settings/uTestFiles.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -69,10 +70,7 @@ private Q_SLOTS:
       }
       w.close();
     }
-    const QByteArray content = [&] {
-      QFile f(file);
-      return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }();
+    const QByteArray content = ReadAll(file);
     QVERIFY2(content.contains("[frmMain]"), content.constData());
     QVERIFY2(content.contains("pnlHeaderDetails.Height=150"), content.constData());
     QVERIFY2(content.contains(maximized ? "WindowState=2" : "WindowState=0"), content.constData());
@@ -109,11 +107,7 @@ private Q_SLOTS:
     QFETCH(bool, designed);
     QTemporaryDir dir;
     const QString file = dir.filePath("settings.ini");
-    {
-      QFile f(file);
-      QVERIFY(f.open(QIODevice::WriteOnly));
-      f.write("[frmMain]\nWindowState=0\n" + section);
-    }
+    QVERIFY(WriteAll(file, "[frmMain]\nWindowState=0\n" + section));
     TScopedStore scope(file);
     TfrmMain w;
     w.show();
@@ -161,10 +155,7 @@ private Q_SLOTS:
   void startWithoutFolder() {
     QTemporaryDir dir;
     const QString blocker = dir.filePath("config");
-    {
-      QFile f(blocker);
-      QVERIFY(f.open(QIODevice::WriteOnly));
-    }
+    QVERIFY(WriteAll(blocker, QByteArray()));
     InitApplicationFolders(blocker, blocker);
     {
       TfrmMain w;

@@ -3,6 +3,7 @@
 
 #include "common/uCommon.h"
 #include "common/udmCommon.h"
+#include "settings/uTestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,17 +13,6 @@
 #include <QTest>
 
 namespace {
-QByteArray ReadAll(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void WriteAll(const QString& path, const QByteArray& data) {
-  QFile f(path);
-  QVERIFY(f.open(QIODevice::WriteOnly));
-  QCOMPARE(f.write(data), data.size());
-}
-
 TSQLConnectionProperties Conn(const QString& instance, const QString& database,
                               const QString& login = QString(), int provider = 0) {
   TSQLConnectionProperties p;
@@ -65,7 +55,7 @@ private Q_SLOTS:
     QVERIFY(QFileInfo(CommonDataFolder()).isDir());
 
     // A second start changes nothing.
-    WriteAll(UserSettingsFile(), "[Settings]\nLastDBType=1\n");
+    QVERIFY(WriteAll(UserSettingsFile(), "[Settings]\nLastDBType=1\n"));
     InitApplicationFolders(user + "/", common);
     QCOMPARE(UserSettingsFile(), user + "/Quorvix/Velmora/settings.ini");
     QCOMPARE(ReadAll(UserSettingsFile()), QByteArray("[Settings]\nLastDBType=1\n"));
@@ -76,7 +66,7 @@ private Q_SLOTS:
   void folderCannotBeCreated() {
     QTemporaryDir dir;
     const QString blocker = dir.filePath("config");
-    WriteAll(blocker, "a file where a folder should be");
+    QVERIFY(WriteAll(blocker, "a file where a folder should be"));
     InitApplicationFolders(blocker, blocker);
     QVERIFY(!QFileInfo(UserDataFolder()).exists());
     auto store = Store(UserSettingsFile());
@@ -240,7 +230,7 @@ private Q_SLOTS:
     QFETCH(QString, error);
     QTemporaryDir dir;
     const QString path = dir.filePath("settings.ini");
-    WriteAll(path, file);
+    QVERIFY(WriteAll(path, file));
     auto store = Store(path);
     try {
       QCOMPARE(store->GetSettingInteger("N", 42), expected);
@@ -267,7 +257,7 @@ private Q_SLOTS:
     QTemporaryDir dir;
     const QString path = dir.filePath("settings.ini");
     const QByteArray content = "[Settings]\r\nConnectionListSQL=OLD:db::0|\r\nLastDBType=0\r\n";
-    WriteAll(path, content);
+    QVERIFY(WriteAll(path, content));
     QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner));
     {
       auto store = Store(path);
@@ -298,7 +288,8 @@ private Q_SLOTS:
   void systemGlobalSettingsFile() {
     QTemporaryDir dir;
     const QString conf = dir.filePath("Tessaly.conf");
-    WriteAll(conf, "SQLInstance=sql02\\inst\n[General]\nDatabase=Sales, 2024\nSQLInstance=other\n");
+    QVERIFY(WriteAll(
+        conf, "SQLInstance=sql02\\inst\n[General]\nDatabase=Sales, 2024\nSQLInstance=other\n"));
     TdmMain store(QString(), std::make_unique<TSystemGlobalSettings>(conf));
     QCOMPARE(store.GetGlobalSetting("SQLInstance", ""), QString("sql02\\inst"));
     QCOMPARE(store.GetGlobalSetting("Database", ""), QString("Sales, 2024"));
