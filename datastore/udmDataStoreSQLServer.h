@@ -1,8 +1,8 @@
 #pragma once
 // The SQL Server data store over ODBC (unixODBC with FreeTDS or Microsoft's driver).
 
-#include "datastore/udmDataStoreBase.h"
 #include "datastore/uResultSet.h"
+#include "datastore/udmDataStoreBase.h"
 
 #include <memory>
 

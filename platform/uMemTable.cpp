@@ -13,8 +13,7 @@ void TMemTable::SetData(QVector<TMemColumn> columns, QVector<QVector<QVariant>> 
 }
 
 void TMemTable::Clear() {
-  if (m_rows.isEmpty())
-    return;
+  if (m_rows.isEmpty()) return;
   beginResetModel();
   m_rows.clear();
   endResetModel();
@@ -22,8 +21,7 @@ void TMemTable::Clear() {
 
 int TMemTable::FieldIndex(const QString& name) const {
   for (int i = 0; i < m_columns.size(); ++i)
-    if (m_columns[i].Name.compare(name, Qt::CaseInsensitive) == 0)
-      return i;
+    if (m_columns[i].Name.compare(name, Qt::CaseInsensitive) == 0) return i;
   return -1;
 }
 
@@ -53,12 +51,10 @@ QVariant TMemTable::data(const QModelIndex& index, int role) const {
   const QVariant& v = m_rows[index.row()][index.column()];
   switch (role) {
   case Qt::DisplayRole: {
-    if (v.isNull())
-      return {};
+    if (v.isNull()) return {};
     if (v.typeId() == QMetaType::QDateTime)
       return QLocale().toString(v.toDateTime(), QLocale::ShortFormat);
-    if (v.typeId() == QMetaType::Double)
-      return QLocale().toString(v.toDouble(), 'g', 15);
+    if (v.typeId() == QMetaType::Double) return QLocale().toString(v.toDouble(), 'g', 15);
     return v.toString();
   }
   case Qt::EditRole:

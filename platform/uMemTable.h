@@ -34,7 +34,8 @@ public:
 
   const QVector<TMemColumn>& Columns() const { return m_columns; }
   int FieldIndex(const QString& name) const; // -1 when absent (case-insensitive)
-  // Raw cell values: QString for text and decimals, qint32/qint64, double, QDateTime; null QVariant for NULL.
+  // Raw cell values: QString for text and decimals, qint32/qint64, double, QDateTime; null QVariant
+  // for NULL.
   const QVariant& Cell(int row, int column) const { return m_rows[row][column]; }
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
