@@ -2,9 +2,11 @@
 
 #include "common/uCommonGUI.h"
 #include "common/udmCommon.h"
+#include "forms/ufrmCheckForUpdates.h"
 #include "forms/ufrmMessageBox.h"
 #include "platform/gui/uFormStorage.h"
 #include "platform/gui/uHeaderPanel.h"
+#include "platform/gui/uModalHook.h"
 #include "uVersion.h"
 
 #include <QAction>
@@ -349,7 +351,10 @@ void TfrmMain::ApplyConnection(const TSQLConnectionProperties& props) {
 
 void TfrmMain::actRefreshDBListExecute() {}
 
-void TfrmMain::actCheckForUpdatesExecute() {}
+void TfrmMain::actCheckForUpdatesExecute() {
+  TfrmCheckForUpdates dialog(this);
+  ModalHook::Exec(dialog);
+}
 
 void TfrmMain::actAboutExecute() {
   if (frmMessageBox)
@@ -359,5 +364,5 @@ void TfrmMain::actAboutExecute() {
 void TfrmMain::actExitExecute() { close(); }
 
 void TfrmMain::Image1Click() {
-  QDesktopServices::openUrl(QUrl(QStringLiteral(VELMORA_WEBSITE "/?source=velmora")));
+  OpenLink(QStringLiteral(VELMORA_WEBSITE "/?source=velmora"));
 }
