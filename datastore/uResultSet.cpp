@@ -2,8 +2,10 @@
 #include "datastore/uResultSetBuilder.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 
@@ -21,12 +23,38 @@ constexpr SQLULEN kMaxBoundChars = 4000;
 struct TColumn {
   QString Name;
   TFieldKind Kind = TFieldKind::Unknown;
-  std::vector<std::uint8_t> Null;
+  std::size_t Count = 0;
+  std::vector<std::uint8_t> Null;  // stays empty until the column's first NULL
   std::vector<std::int32_t> Int32; // Integer; for DateTime the milliseconds of the day
   std::vector<std::int64_t> Int64; // Int64; for DateTime the Julian day
   std::vector<double> Float;
-  std::vector<char16_t> Chars; // Text, UnicodeText, Decimal
+  std::vector<char16_t> Chars; // Text, UnicodeText
+  std::vector<char> Bytes;     // Decimal: digits, sign and point are plain ASCII
   std::vector<std::size_t> Ends;
+
+  bool IsNullAt(std::size_t row) const { return row < Null.size() && Null[row]; }
+  void MarkValue() {
+    if (!Null.empty()) Null.push_back(0);
+    ++Count;
+  }
+  void MarkNull() {
+    if (Null.empty()) Null.assign(Count, 0);
+    Null.push_back(1);
+    ++Count;
+  }
+  // Empties the column but keeps its memory for the next result.
+  void Clear() {
+    Name.clear();
+    Kind = TFieldKind::Unknown;
+    Count = 0;
+    Null.clear();
+    Int32.clear();
+    Int64.clear();
+    Float.clear();
+    Chars.clear();
+    Bytes.clear();
+    Ends.clear();
+  }
 
   bool IsText() const {
     return Kind == TFieldKind::Text || Kind == TFieldKind::UnicodeText ||
@@ -34,6 +62,8 @@ struct TColumn {
   }
   QString Text(std::size_t row) const {
     const std::size_t begin = row ? Ends[row - 1] : 0;
+    if (Kind == TFieldKind::Decimal)
+      return QString::fromLatin1(Bytes.data() + begin, qsizetype(Ends[row] - begin));
     return QString::fromUtf16(Chars.data() + begin, qsizetype(Ends[row] - begin));
   }
   QDateTime DateTime(std::size_t row) const {
@@ -87,6 +117,9 @@ double RealToDouble(float f) {
 struct TResultSet::Impl {
   bool Active = false;
   std::vector<TColumn> Columns;
+  // The emptied columns of the last result: a result read again and again (the VLF list of
+  // each database in turn) then finds its memory ready instead of asking the system anew.
+  std::vector<TColumn> Spare;
   std::size_t Rows = 0;
   std::size_t Current = 0;
 
@@ -95,7 +128,7 @@ struct TResultSet::Impl {
     return Columns[std::size_t(field)];
   }
   // False when there is no current row or the value is NULL.
-  bool HasValue(const TColumn& c) const { return Current < Rows && !c.Null[Current]; }
+  bool HasValue(const TColumn& c) const { return Current < Rows && !c.IsNullAt(Current); }
   int Index(const QString& name) const {
     for (std::size_t i = 0; i < Columns.size(); ++i)
       if (Columns[i].Name.compare(name, Qt::CaseInsensitive) == 0) return int(i);
@@ -116,7 +149,11 @@ bool TResultSet::Active() const {
 }
 
 void TResultSet::Close() {
+  std::vector<TColumn> spare = d->Columns.empty() ? std::move(d->Spare) : std::move(d->Columns);
+  for (TColumn& c : spare)
+    c.Clear();
   *d = Impl();
+  d->Spare = std::move(spare);
 }
 
 int TResultSet::FieldCount() const {
@@ -250,7 +287,7 @@ void TResultSet::CopyTo(TMemTable& table) const {
   cells.reserve(qsizetype(d->Rows) * qsizetype(d->Columns.size()));
   for (std::size_t r = 0; r < d->Rows; ++r) {
     for (const TColumn& c : d->Columns) {
-      if (c.Null[r]) {
+      if (c.IsNullAt(r)) {
         cells.emplace_back();
         continue;
       }
@@ -287,7 +324,8 @@ struct TFetchColumn {
   bool TimeOnly = false; // a time of day: shown on 1900-01-01, as the server converts it
   bool Bound = false;
   SQLLEN BufferBytes = 0;
-  std::size_t Offset = 0; // into the row buffer, when bound
+  std::size_t IndicatorOffset = 0; // into a row of the block, when bound
+  std::size_t Offset = 0;
 };
 
 SQLSMALLINT CTypeCode(TCType c) {
@@ -417,7 +455,7 @@ void Classify(SQLSMALLINT sqlType, SQLULEN size, TColumn& column, TFetchColumn& 
 }
 
 void AppendNull(TColumn& c) {
-  c.Null.push_back(1);
+  c.MarkNull();
   switch (c.Kind) {
   case TFieldKind::Integer:
     c.Int32.push_back(0);
@@ -433,13 +471,18 @@ void AppendNull(TColumn& c) {
     c.Int32.push_back(0);
     break;
   default:
-    c.Ends.push_back(c.Chars.size());
+    c.Ends.push_back(c.Kind == TFieldKind::Decimal ? c.Bytes.size() : c.Chars.size());
     break;
   }
 }
 
+void EndText(TColumn& c) {
+  c.MarkValue();
+  c.Ends.push_back(c.Kind == TFieldKind::Decimal ? c.Bytes.size() : c.Chars.size());
+}
+
 void AppendFixed(TColumn& c, const TFetchColumn& f, const void* value) {
-  c.Null.push_back(0);
+  c.MarkValue();
   switch (f.C) {
   case TCType::Int32:
     c.Int32.push_back(*static_cast<const SQLINTEGER*>(value));
@@ -472,8 +515,8 @@ void AppendChars(TColumn& c, TCType type, const void* data, std::size_t bytes) {
     const auto* p = static_cast<const char16_t*>(data);
     c.Chars.insert(c.Chars.end(), p, p + bytes / sizeof(char16_t));
   } else {
-    const auto* p = static_cast<const unsigned char*>(data);
-    c.Chars.insert(c.Chars.end(), p, p + bytes); // digits, sign and point: plain ASCII
+    const auto* p = static_cast<const char*>(data);
+    c.Bytes.insert(c.Bytes.end(), p, p + bytes);
   }
 }
 
@@ -501,15 +544,81 @@ void GetData(SQLHSTMT stmt, SQLUSMALLINT number, TColumn& c, const TFetchColumn&
       AppendNull(c);
       return;
     }
-    const bool more =
-        rc == SQL_SUCCESS_WITH_INFO &&
-        (indicator == SQL_NO_TOTAL || std::size_t(indicator) + terminator > sizeof(buffer));
-    const std::size_t bytes = more ? sizeof(buffer) - terminator : std::size_t(indicator);
+    // A piece longer than the buffer (or of unknown length) continues with the next call; the
+    // length is never trusted beyond the buffer.
+    const bool more = indicator == SQL_NO_TOTAL ||
+                      (indicator > 0 && std::size_t(indicator) + terminator > sizeof(buffer));
+    const std::size_t bytes =
+        more ? sizeof(buffer) - terminator : std::size_t(std::max<SQLLEN>(indicator, 0));
     AppendChars(c, f.C, buffer, bytes - bytes % terminator);
     if (!more) break;
   }
-  c.Null.push_back(0);
-  c.Ends.push_back(c.Chars.size());
+  EndText(c);
+}
+
+// Room for `more` values without giving up geometric growth.
+template <typename T> void Grow(std::vector<T>& v, std::size_t more) {
+  if (v.capacity() - v.size() < more)
+    v.reserve(std::max(v.size() + more, std::max<std::size_t>(v.capacity() * 2, 1024)));
+}
+
+template <typename Append>
+void ForEachValue(TColumn& c, const TFetchColumn& f, const unsigned char* block,
+                  std::size_t rowBytes, std::size_t rows, Append append) {
+  for (std::size_t r = 0; r < rows; ++r) {
+    const unsigned char* row = block + r * rowBytes;
+    SQLLEN indicator;
+    std::memcpy(&indicator, row + f.IndicatorOffset, sizeof indicator);
+    if (indicator == SQL_NULL_DATA)
+      AppendNull(c);
+    else
+      append(row + f.Offset, indicator);
+  }
+}
+
+template <typename T, typename From>
+void AppendNumbers(TColumn& c, std::vector<T>& to, const TFetchColumn& f,
+                   const unsigned char* block, std::size_t rowBytes, std::size_t rows) {
+  Grow(to, rows);
+  ForEachValue(c, f, block, rowBytes, rows, [&](const unsigned char* value, SQLLEN) {
+    From v;
+    std::memcpy(&v, value, sizeof v);
+    c.MarkValue();
+    to.push_back(T(v));
+  });
+}
+
+// Appends `rows` rows of a bound column from a block laid out row by row.
+void AppendBlock(TColumn& c, const TFetchColumn& f, const unsigned char* block,
+                 std::size_t rowBytes, std::size_t rows) {
+  switch (f.C) {
+  case TCType::Int32:
+    AppendNumbers<std::int32_t, SQLINTEGER>(c, c.Int32, f, block, rowBytes, rows);
+    return;
+  case TCType::Int64:
+    AppendNumbers<std::int64_t, SQLBIGINT>(c, c.Int64, f, block, rowBytes, rows);
+    return;
+  case TCType::Double:
+    AppendNumbers<double, SQLDOUBLE>(c, c.Float, f, block, rowBytes, rows);
+    return;
+  case TCType::Real:
+  case TCType::Timestamp:
+    ForEachValue(c, f, block, rowBytes, rows,
+                 [&](const unsigned char* value, SQLLEN) { AppendFixed(c, f, value); });
+    return;
+  case TCType::WideText:
+  case TCType::AnsiText: {
+    Grow(c.Ends, rows);
+    const SQLLEN terminator = f.C == TCType::WideText ? SQLLEN(sizeof(SQLWCHAR)) : 1;
+    ForEachValue(c, f, block, rowBytes, rows, [&](const unsigned char* value, SQLLEN indicator) {
+      if (indicator == SQL_NO_TOTAL || indicator < 0 || indicator > f.BufferBytes - terminator)
+        ThrowTruncated(c);
+      AppendChars(c, f.C, value, std::size_t(indicator));
+      EndText(c);
+    });
+    return;
+  }
+  }
 }
 
 } // namespace
@@ -518,6 +627,7 @@ void TResultSetBuilder::Fetch(SQLHSTMT stmt, TResultSet& target,
                               std::vector<TOdbcDiagRecord>& info) {
   target.Close();
   TResultSet::Impl fresh;
+  fresh.Columns = std::move(target.d->Spare);
 
   SQLSMALLINT count = 0;
   OdbcCheck(SQLNumResultCols(stmt, &count), SQL_HANDLE_STMT, stmt, "SQLNumResultCols");
@@ -525,7 +635,7 @@ void TResultSetBuilder::Fetch(SQLHSTMT stmt, TResultSet& target,
   std::vector<TFetchColumn> fetch(static_cast<std::size_t>(count));
 
   // Columns are bound up to the first one that needs SQLGetData; the rest are read with it,
-  // in order, which every driver allows.
+  // in order, which every driver allows. Bound values sit row by row: indicator, then value.
   bool binding = true;
   std::size_t rowBytes = 0;
   for (SQLSMALLINT i = 0; i < count; ++i) {
@@ -547,28 +657,53 @@ void TResultSetBuilder::Fetch(SQLHSTMT stmt, TResultSet& target,
     binding = binding && bindable;
     if (binding) {
       f.Bound = true;
-      f.Offset = rowBytes;
-      rowBytes += (std::size_t(f.BufferBytes) + 7) & ~std::size_t(7);
+      f.IndicatorOffset = rowBytes;
+      f.Offset = rowBytes + sizeof(SQLLEN);
+      rowBytes = f.Offset + ((std::size_t(f.BufferBytes) + 7) & ~std::size_t(7));
     }
   }
 
-  std::vector<std::uint64_t> rowStorage((rowBytes + 7) / 8);
-  auto* row = reinterpret_cast<unsigned char*>(rowStorage.data());
-  std::vector<SQLLEN> indicators(static_cast<std::size_t>(count));
+  // With every column bound, rows come in blocks: one driver call per block instead of per row.
+  const bool allBound = binding;
+  const std::size_t blockRows =
+      allBound && rowBytes ? std::clamp<std::size_t>((256 * 1024) / rowBytes, 1, 512) : 1;
+  std::vector<std::uint64_t> storage((std::max<std::size_t>(rowBytes, 8) * blockRows + 7) / 8);
+  auto* block = reinterpret_cast<unsigned char*>(storage.data());
+  std::vector<SQLUSMALLINT> rowStatus(blockRows, SQL_ROW_SUCCESS);
+  SQLULEN fetched = 0;
+
   // The buffers die with this call; the statement must not keep pointers to them.
   struct TUnbind {
     SQLHSTMT Stmt;
-    ~TUnbind() { SQLFreeStmt(Stmt, SQL_UNBIND); }
+    ~TUnbind() {
+      SQLFreeStmt(Stmt, SQL_UNBIND);
+      SQLSetStmtAttr(Stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN(1)), 0);
+      SQLSetStmtAttr(Stmt, SQL_ATTR_ROW_BIND_TYPE,
+                     reinterpret_cast<SQLPOINTER>(SQLULEN(SQL_BIND_BY_COLUMN)), 0);
+      SQLSetStmtAttr(Stmt, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+      SQLSetStmtAttr(Stmt, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+    }
   } unbind{stmt};
+  OdbcCheck(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_BIND_TYPE,
+                           reinterpret_cast<SQLPOINTER>(SQLULEN(rowBytes)), 0),
+            SQL_HANDLE_STMT, stmt, "SQLSetStmtAttr");
+  OdbcCheck(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE,
+                           reinterpret_cast<SQLPOINTER>(SQLULEN(blockRows)), 0),
+            SQL_HANDLE_STMT, stmt, "SQLSetStmtAttr");
+  OdbcCheck(SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_HANDLE_STMT, stmt,
+            "SQLSetStmtAttr");
+  OdbcCheck(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, rowStatus.data(), 0), SQL_HANDLE_STMT,
+            stmt, "SQLSetStmtAttr");
   for (SQLSMALLINT i = 0; i < count; ++i) {
     const TFetchColumn& f = fetch[std::size_t(i)];
     if (f.Bound)
-      OdbcCheck(SQLBindCol(stmt, SQLUSMALLINT(i + 1), CTypeCode(f.C), row + f.Offset, f.BufferBytes,
-                           &indicators[std::size_t(i)]),
+      OdbcCheck(SQLBindCol(stmt, SQLUSMALLINT(i + 1), CTypeCode(f.C), block + f.Offset,
+                           f.BufferBytes, reinterpret_cast<SQLLEN*>(block + f.IndicatorOffset)),
                 SQL_HANDLE_STMT, stmt, "SQLBindCol");
   }
 
   for (;;) {
+    fetched = 0;
     const SQLRETURN rc = SQLFetch(stmt);
     if (rc == SQL_NO_DATA) {
       for (TOdbcDiagRecord& r : CollectDiagnostics(SQL_HANDLE_STMT, stmt))
@@ -576,32 +711,33 @@ void TResultSetBuilder::Fetch(SQLHSTMT stmt, TResultSet& target,
       break;
     }
     OdbcCheck(rc, SQL_HANDLE_STMT, stmt, "SQLFetch");
-    if (rc == SQL_SUCCESS_WITH_INFO)
-      for (TOdbcDiagRecord& r : CollectDiagnostics(SQL_HANDLE_STMT, stmt))
+    if (rc == SQL_SUCCESS_WITH_INFO) {
+      std::vector<TOdbcDiagRecord> records = CollectDiagnostics(SQL_HANDLE_STMT, stmt);
+      for (std::size_t r = 0; r < std::min<std::size_t>(fetched, blockRows); ++r)
+        if (rowStatus[r] == SQL_ROW_ERROR) throw TOdbcError(JoinDiagnostics(records, false));
+      for (TOdbcDiagRecord& r : records)
         if (r.State != QLatin1String("01004")) // truncation: caught per column below
           info.push_back(std::move(r));
-
-    for (std::size_t i = 0; i < std::size_t(count); ++i) {
-      TColumn& c = fresh.Columns[i];
-      const TFetchColumn& f = fetch[i];
-      if (!f.Bound) {
-        GetData(stmt, SQLUSMALLINT(i + 1), c, f);
-        continue;
-      }
-      const SQLLEN indicator = indicators[i];
-      if (indicator == SQL_NULL_DATA) {
-        AppendNull(c);
-      } else if (f.C == TCType::WideText || f.C == TCType::AnsiText) {
-        const SQLLEN terminator = f.C == TCType::WideText ? SQLLEN(sizeof(SQLWCHAR)) : 1;
-        if (indicator == SQL_NO_TOTAL || indicator > f.BufferBytes - terminator) ThrowTruncated(c);
-        AppendChars(c, f.C, row + f.Offset, std::size_t(indicator));
-        c.Null.push_back(0);
-        c.Ends.push_back(c.Chars.size());
-      } else {
-        AppendFixed(c, f, row + f.Offset);
-      }
     }
-    ++fresh.Rows;
+
+    // A driver that leaves the count alone fetched one row, as without blocks.
+    const std::size_t rows = fetched ? std::min<std::size_t>(fetched, blockRows) : 1;
+    if (allBound) {
+      // Column by column through the block: one decision per column, not per value.
+      for (std::size_t i = 0; i < std::size_t(count); ++i)
+        AppendBlock(fresh.Columns[i], fetch[i], block, rowBytes, rows);
+      fresh.Rows += rows;
+      continue;
+    }
+    for (std::size_t r = 0; r < rows; ++r) {
+      for (std::size_t i = 0; i < std::size_t(count); ++i) {
+        if (fetch[i].Bound)
+          AppendBlock(fresh.Columns[i], fetch[i], block + r * rowBytes, rowBytes, 1);
+        else
+          GetData(stmt, SQLUSMALLINT(i + 1), fresh.Columns[i], fetch[i]);
+      }
+      ++fresh.Rows;
+    }
   }
   fresh.Active = true;
   *target.d = std::move(fresh);

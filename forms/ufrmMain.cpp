@@ -1,15 +1,19 @@
 #include "forms/ufrmMain.h"
 
 #include "common/uCommonGUI.h"
+#include "common/udmCommon.h"
 #include "datastore/udmDataStoreSQLServer.h"
 #include "forms/uLogFilesPage.h"
 #include "forms/uOpenTranPage.h"
 #include "forms/uOverviewPage.h"
 #include "forms/uSummaryPage.h"
 #include "forms/uVLFPage.h"
+#include "forms/ufrmCheckForUpdates.h"
 #include "forms/ufrmMessageBox.h"
+#include "platform/gui/uFormStorage.h"
 #include "platform/gui/uGridView.h"
 #include "platform/gui/uHeaderPanel.h"
+#include "platform/gui/uModalHook.h"
 #include "platform/uMemTable.h"
 #include "uVersion.h"
 
@@ -31,6 +35,7 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 
 TfrmMain* frmMain = nullptr;
 
@@ -114,6 +119,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
   NxSplitter1->setStretchFactor(0, 1);
   NxSplitter1->setStretchFactor(1, 0);
   NxSplitter1->setSizes({488 - 227, 227});
+  SetupPlacement();
   bottomLayout->addWidget(NxSplitter1);
   centralLayout->addWidget(pnlBottom, 1);
 
@@ -291,10 +297,33 @@ void TfrmMain::FormShow() {
   timerConnect.start();
 }
 
+void TfrmMain::SetupPlacement() {
+  // Bound by name: dmMain is created after this window and first needed when it shows.
+  fsMain = new TFormStorage(this);
+  fsMain->setObjectName("fsMain");
+  fsMain->SetStorageProvider([] { return dmMain ? &dmMain->iniUser : nullptr; });
+  fsMain->AddIntegerProperty(
+      QStringLiteral("pnlHeaderDetails.Height"), [this] { return NxSplitter1->sizes().value(1); },
+      [this](int height) {
+        const QList<int> sizes = NxSplitter1->sizes();
+        const int total = sizes.value(0) + sizes.value(1);
+        if (total <= 0)
+          return;
+        height = std::clamp(height, 0, total);
+        NxSplitter1->setSizes({total - height, height});
+      });
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+  fsMain->SavePlacement();
+  QMainWindow::closeEvent(event);
+}
+
 void TfrmMain::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (!m_shownOnce) {
     m_shownOnce = true;
+    fsMain->RestorePlacement();
     FormShow();
   }
 }
@@ -455,7 +484,10 @@ void TfrmMain::LoadLogSummary(const QString& name) {
   m_summary->Load(name, m_openTran->Lines(), m_files->RowCount(), memVLF->rowCount());
 }
 
-void TfrmMain::actCheckForUpdatesExecute() {}
+void TfrmMain::actCheckForUpdatesExecute() {
+  TfrmCheckForUpdates dialog(this);
+  ModalHook::Exec(dialog);
+}
 
 void TfrmMain::actAboutExecute() {
   if (frmMessageBox)
@@ -465,5 +497,5 @@ void TfrmMain::actAboutExecute() {
 void TfrmMain::actExitExecute() { close(); }
 
 void TfrmMain::Image1Click() {
-  QDesktopServices::openUrl(QUrl(QStringLiteral(VELMORA_WEBSITE "/?source=velmora")));
+  OpenLink(QStringLiteral(VELMORA_WEBSITE "/?source=velmora"));
 }

@@ -18,6 +18,7 @@ class QTableView;
 class QTextEdit;
 class QToolBar;
 class QTreeWidget;
+class TFormStorage;
 class THeaderPanel;
 class TLogFilesPage;
 class TMemTable;
@@ -74,6 +75,7 @@ public:
   QTextEdit* mmOpenTran = nullptr;
   TMemTable* memVLF = nullptr; // the VLF table behind grdVLF
   QTimer timerConnect;
+  TFormStorage* fsMain = nullptr; // placement, kept in dmMain's store
 
   QStringList FOpenTranLines;
   int FSelectedRow = -1;
@@ -112,6 +114,7 @@ public Q_SLOTS:
 
 protected:
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -119,6 +122,7 @@ private:
   void FormShow();
   void BuildToolbar();
   void BuildDetailsPages();
+  void SetupPlacement();
   void ApplyConnection(const TSQLConnectionProperties& props);
 
   void BuildPages();

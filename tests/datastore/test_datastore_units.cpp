@@ -1,10 +1,11 @@
-// Parts of the data store that need no server: connection strings, version names, messages,
-// and a store that was never given a server.
+// What the data store does without a server: connection strings, version names, messages, and
+// a store that was never given a server.
 
 #include "datastore/uOdbc.h"
 #include "datastore/uOdbcConnectionString.h"
 #include "datastore/uServerVersion.h"
 #include "datastore/udmDataStoreSQLServer.h"
+#include "uConnectionStringReaders.h"
 
 #include <QTest>
 #include <stdexcept>
@@ -185,6 +186,38 @@ private Q_SLOTS:
     const TOdbcConnectionString cs = BuildConnectionString(p, installed, "Tessaly GUI", false);
     QVERIFY2(cs.Error.isEmpty(), qPrintable(cs.Error));
     QCOMPARE(cs.Text, expected);
+  }
+
+  // Whatever the user types, the driver reads back exactly the values given and no keyword
+  // more; what FreeTDS cannot read back safely is refused.
+  void valuesRoundTrip_data() {
+    QTest::addColumn<QString>("driver");
+    QTest::newRow("FreeTDS") << "FreeTDS";
+    QTest::newRow("Microsoft") << "ODBC Driver 18 for SQL Server";
+  }
+  void valuesRoundTrip() {
+    QFETCH(QString, driver);
+    const bool freeTds = driver == "FreeTDS";
+    const QStringList pieces = {
+        "a", ";", "}", "{", "=", "};UID=x", "}}", " ", "Trusted_Connection=Yes"};
+    for (const QString& a : pieces)
+      for (const QString& b : pieces) {
+        const QString value = a + b;
+        TSQLConnectionProperties p = Props("db1", "u" + value, value);
+        p.Database = value + "d";
+        const TOdbcConnectionString cs = BuildConnectionString(p, {driver}, "App", false);
+        const bool refused = freeTds && (p.SQLLogin.contains("};") ||
+                                         p.SQLPassword.contains("};") || p.Database.contains("};"));
+        QCOMPARE(!cs.Error.isEmpty(), refused);
+        if (refused) continue;
+        const QMap<QString, QString> read =
+            freeTds ? ParseLikeFreeTds(cs.Text) : ParseLikeOdbc(cs.Text);
+        QCOMPARE(read.value("PWD"), p.SQLPassword);
+        QCOMPARE(read.value("UID"), p.SQLLogin);
+        QCOMPARE(read.value("DATABASE"), p.Database);
+        QCOMPARE(read.value("APP"), QString("App"));
+        QVERIFY2(!read.contains("TRUSTED_CONNECTION"), qPrintable(cs.Text));
+      }
   }
 
   void applicationNameLeftOut() {

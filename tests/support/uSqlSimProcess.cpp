@@ -48,7 +48,12 @@ bool TSqlSimProcess::Start(const QString& scenario, const TSqlSimOptions& option
       return false;
     }
   } else {
-    FScenarioPath = scenario;
+    // A copy, so that ApplyScenario never rewrites the caller's file (a scenario in the sources).
+    FScenarioPath = FDir->filePath(QStringLiteral("scenario.json"));
+    if (!QFile::copy(scenario, FScenarioPath)) {
+      FError = QStringLiteral("cannot read the scenario %1").arg(scenario);
+      return false;
+    }
   }
   FLogPath =
       options.LogFile.isEmpty() ? FDir->filePath(QStringLiteral("sqlsim.log")) : options.LogFile;
@@ -149,7 +154,7 @@ QStringList TSqlSimProcess::LogLines() const {
   return out;
 }
 
-bool TSqlSimProcess::ApplyScenario(const QString& json, int timeoutMs) {
+bool TSqlSimProcess::ApplyScenario(const QString& json, int timeoutMs, bool signal) {
   if (!IsRunning()) {
     FError = QStringLiteral("the simulator is not running");
     return false;
@@ -164,7 +169,8 @@ bool TSqlSimProcess::ApplyScenario(const QString& json, int timeoutMs) {
   // earlier write (from its file watcher) is skipped.
   const QString expected =
       QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex());
-  ::kill(pid_t(FProcess->processId()), SIGHUP);
+  if (signal)
+    ::kill(pid_t(FProcess->processId()), SIGHUP);
   QDeadlineTimer deadline(timeoutMs);
   QString hash;
   while (WaitForLine(QStringLiteral("reloaded "), &hash,

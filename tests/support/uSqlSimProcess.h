@@ -35,7 +35,8 @@ public:
   TSqlSimProcess& operator=(const TSqlSimProcess&) = delete;
 
   // Starts the simulator. `scenario` is either the scenario's JSON text (it begins with "{")
-  // or the path of a scenario file. Returns false with ErrorString() when it did not come up.
+  // or the path of a scenario file, which is copied (ApplyScenario rewrites the copy).
+  // Returns false with ErrorString() when it did not come up.
   bool Start(const QString& scenario, const TSqlSimOptions& options = {});
   void Stop();
   bool IsRunning() const;
@@ -53,8 +54,9 @@ public:
   // (login, database, sql) or "attention".
   QList<QJsonObject> LogEntries() const;
 
-  // Writes the scenario file anew and waits until the running simulator serves it.
-  bool ApplyScenario(const QString& json, int timeoutMs = 10000);
+  // Writes the scenario file anew and waits until the running simulator serves it. With
+  // signal false no SIGHUP is sent: the simulator's file watcher has to notice the change.
+  bool ApplyScenario(const QString& json, int timeoutMs = 10000, bool signal = true);
 
   // The path of the simulator binary, or an empty string when VELMORA_SQLSIM is not set.
   static QString SimulatorPath();

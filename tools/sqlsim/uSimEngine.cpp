@@ -410,6 +410,13 @@ TSimReply Unknown(const TSimScenario& s, const TSimSessionState& st, const QStri
   if (m.hasMatch() && !keywords.contains(m.captured(1), Qt::CaseInsensitive))
     return ErrorReply(s, st, 2812, 16, 62,
                       QStringLiteral("Could not find stored procedure '%1'.").arg(m.captured(1)));
+  // USE [a]b]: the identifier ends at the first lone ], the parser stumbles on what follows.
+  static const QRegularExpression badUse(
+      QStringLiteral(R"(^USE\s+\[(?:[^\]]|\]\])*\]([^\s\]\[;]+))"),
+      QRegularExpression::CaseInsensitiveOption);
+  if (const auto u = badUse.match(t); u.hasMatch())
+    return ErrorReply(s, st, 102, 15, 1,
+                      QStringLiteral("Incorrect syntax near '%1'.").arg(u.captured(1)));
   // Report the last word, as the parser stops at the end of what it could not place.
   QString near = t.section(QRegularExpression(QStringLiteral("\\s+")), -1);
   if (near.endsWith(QLatin1Char(';'))) near.chop(1);
