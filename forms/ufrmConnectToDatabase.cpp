@@ -10,7 +10,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QCompleter>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QIcon>
@@ -88,7 +87,8 @@ TfrmConnect::TfrmConnect(QWidget* owner) : QDialog(owner) {
   edtSQLServer->setObjectName("edtSQLServer");
   edtSQLServer->setEditable(true);
   edtSQLServer->setInsertPolicy(QComboBox::NoInsert);
-  edtSQLServer->completer()->setCaseSensitivity(Qt::CaseInsensitive);
+  // The box holds exactly what the user typed: the recent line fills the rest.
+  edtSQLServer->setCompleter(nullptr);
   edtSQLServer->setGeometry(104, 25, 305, 21);
   TntLabel1 = MakeLabel(tr("S&QL Server"), tabSQLServer, "TntLabel1", 16, 28);
   TntLabel1->setBuddy(edtSQLServer);
