@@ -18,7 +18,7 @@ int RunProgram() {
   frmMain = &mainWindow;
   TfrmMessageBox messageBox(&mainWindow);
   frmMessageBox = &messageBox;
-  TdmMain dataModule;
+  TdmMain dataModule; // loads UserSettingsFile(); writes it when destroyed
   dmMain = &dataModule;
   InstallConnectDialog();
 
