@@ -9,7 +9,6 @@
 
 #include "platform/uMemTable.h"
 
-
 class TResultSet {
 public:
   TResultSet();

@@ -1,0 +1,182 @@
+#include "datastore/udmDataStoreSQLServer.h"
+
+#include "datastore/uOdbc.h"
+#include "datastore/uOdbcConnectionString.h"
+#include "datastore/uResultSetBuilder.h"
+#include "datastore/uServerVersion.h"
+
+#include <QCoreApplication>
+#include <optional>
+
+#ifdef _WIN32
+#include <objbase.h>
+#endif
+
+std::unique_ptr<TDataStoreSQLServer> DataStore;
+
+namespace {
+
+constexpr int kLoginTimeoutSeconds = 15;
+const char* const kApplicationName = "Tessaly GUI";
+
+QString Tr(const char* text) {
+  return QCoreApplication::translate("TDataStoreSQLServer", text);
+}
+
+// The connection string for a record, or the reason there is none.
+TOdbcConnectionString ApplyConnectionProperties(const TOdbcConnection& target,
+                                                const TSQLConnectionProperties& props,
+                                                const QString& applicationName) {
+  return BuildConnectionString(props, target.Environment()->InstalledDrivers(), applicationName);
+}
+
+std::vector<TOdbcDiagRecord> Open(TOdbcConnection& connection,
+                                  const TOdbcConnectionString& settings) {
+  if (!settings.Error.isEmpty()) throw TOdbcError(settings.Error);
+  return connection.Open(settings.Text, kLoginTimeoutSeconds);
+}
+
+void Append(std::vector<TOdbcDiagRecord>& to, std::vector<TOdbcDiagRecord> records) {
+  for (TOdbcDiagRecord& r : records)
+    to.push_back(std::move(r));
+}
+
+} // namespace
+
+struct TDataStoreSQLServer::Impl {
+  TOdbcConnection Connection;
+  TResultSet Query;
+  QString StatementText;
+  QString QueryText;
+  // Empty until InitWithConnProps applied a record: the store has no server yet.
+  std::optional<TOdbcConnectionString> Settings;
+
+  // Opens a configured but closed connection first, as every access of the client does.
+  void EnsureOpen(std::vector<TOdbcDiagRecord>& info) {
+    if (Connection.IsOpen()) return;
+    if (!Settings)
+      throw TOdbcError(Tr("The data store is not connected: no server has been chosen yet."));
+    Append(info, Open(Connection, *Settings));
+  }
+};
+
+TDataStoreSQLServer::TDataStoreSQLServer() : d(std::make_unique<Impl>()) {
+#ifdef _WIN32
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+#endif
+  Query = &d->Query;
+  Connection = &d->Connection;
+}
+
+TDataStoreSQLServer::~TDataStoreSQLServer() {
+  d.reset();
+#ifdef _WIN32
+  CoUninitialize();
+#endif
+}
+
+void TDataStoreSQLServer::AddError(const QString& text) {
+  Errors << text;
+}
+
+void TDataStoreSQLServer::HandleInfoMessage(const QString& text) {
+  if (!text.isEmpty()) InfoMessages << text;
+}
+
+bool TDataStoreSQLServer::InitWithConnProps(TSQLConnectionProperties Props) {
+  Errors.clear();
+  d->Connection.Close();
+  Connected = false;
+  try {
+    d->Settings = ApplyConnectionProperties(d->Connection, Props, QLatin1String(kApplicationName));
+    HandleInfoMessage(JoinDiagnostics(Open(d->Connection, *d->Settings), true));
+    Connected = true;
+    const QString version = d->Connection.DbmsVersion();
+    if (const std::optional<int> major = ServerMajorVersion(version))
+      IsSQL2005OrNewer = *major >= 9;
+  } catch (const std::exception& e) {
+    const auto* odbc = dynamic_cast<const TOdbcError*>(&e);
+    AddError(odbc ? odbc->Text() : QString::fromStdString(e.what()));
+  }
+  return Errors.isEmpty();
+}
+
+bool TDataStoreSQLServer::TestConnection(TSQLConnectionProperties Props) {
+  Errors.clear();
+  try {
+    // The client's defaults: no application name and no message handler.
+    TOdbcConnection temporary;
+    Open(temporary, ApplyConnectionProperties(temporary, Props, QString()));
+    return true;
+  } catch (const std::exception& e) {
+    const auto* odbc = dynamic_cast<const TOdbcError*>(&e);
+    Errors << Tr("Error connecting to database (%1) on instance (%2): %3")
+                  .arg(Props.Database, Props.Instance,
+                       odbc ? odbc->Text() : QString::fromStdString(e.what()));
+    return false;
+  }
+}
+
+bool TDataStoreSQLServer::ExecuteStatement(const QString& Text) {
+  d->StatementText = Text;
+  return ExecuteSQL();
+}
+
+bool TDataStoreSQLServer::ExecuteSQL() {
+  InfoMessages.clear();
+  return Run(d->StatementText, false);
+}
+
+bool TDataStoreSQLServer::RunQuery(const QString& Text) {
+  Errors.clear();
+  d->QueryText = Text;
+  return OpenQuery();
+}
+
+bool TDataStoreSQLServer::OpenQuery() {
+  InfoMessages.clear();
+  d->Query.Close();
+  return Run(d->QueryText, true);
+}
+
+bool TDataStoreSQLServer::Run(const QString& text, bool openResult) {
+  std::vector<TOdbcDiagRecord> info;
+  bool ok = true;
+  try {
+    d->EnsureOpen(info);
+    TOdbcStatement statement(d->Connection);
+    const SQLHSTMT stmt = statement.Handle();
+    SQLRETURN rc = SQLExecDirectW(stmt, const_cast<SQLWCHAR*>(ToSqlW(text)), SQL_NTS);
+    const char* call = "SQLExecDirect";
+    // Every result of the batch is walked, so that its messages and errors are seen; the first
+    // one with columns is the query's.
+    for (;;) {
+      if (rc == SQL_NO_DATA) {
+        Append(info, CollectDiagnostics(SQL_HANDLE_STMT, stmt));
+        break;
+      }
+      OdbcCheck(rc, SQL_HANDLE_STMT, stmt, call);
+      if (rc == SQL_SUCCESS_WITH_INFO) Append(info, CollectDiagnostics(SQL_HANDLE_STMT, stmt));
+      SQLSMALLINT columns = 0;
+      OdbcCheck(SQLNumResultCols(stmt, &columns), SQL_HANDLE_STMT, stmt, "SQLNumResultCols");
+      if (columns > 0 && openResult && !d->Query.Active())
+        TResultSetBuilder::Fetch(stmt, d->Query, info);
+      rc = SQLMoreResults(stmt);
+      call = "SQLMoreResults";
+    }
+  } catch (const std::exception& e) {
+    if (openResult) d->Query.Close();
+    const auto* odbc = dynamic_cast<const TOdbcError*>(&e);
+    AddError(odbc ? odbc->Text() : QString::fromStdString(e.what()));
+    ok = false;
+  }
+  HandleInfoMessage(JoinDiagnostics(info, true));
+  return ok;
+}
+
+QString TDataStoreSQLServer::GetServerVersionName() {
+  std::vector<TOdbcDiagRecord> info;
+  d->EnsureOpen(info);
+  HandleInfoMessage(JoinDiagnostics(info, true));
+  return ServerVersionName(d->Connection.DbmsVersion());
+}

@@ -1,0 +1,147 @@
+#include "forms/uOverviewPage.h"
+
+#include "datastore/udmDataStoreSQLServer.h"
+#include "forms/uLogReading.h"
+#include "platform/gui/uGridView.h"
+#include "platform/gui/uGridModel.h"
+
+#include <QHash>
+#include <QHeaderView>
+#include <QTableView>
+
+namespace {
+QVector<TGridColumn> OverviewColumns() {
+  const Qt::Alignment left = Qt::AlignLeft, right = Qt::AlignRight;
+  QVector<TGridColumn> c(5);
+  c[TOverviewPage::colDBName] = {TOverviewPage::tr("Database Name"),
+                                 TGridColumnKind::Text,
+                                 left,
+                                 left,
+                                 true,
+                                 {},
+                                 Qt::ElideRight,
+                                 false};
+  c[TOverviewPage::colStatus] = {TOverviewPage::tr("Status"),
+                                 TGridColumnKind::Text,
+                                 left,
+                                 left,
+                                 false,
+                                 {},
+                                 Qt::ElideRight,
+                                 true};
+  c[TOverviewPage::colLogSize] = {TOverviewPage::tr("Log Size (MB)"),
+                                  TGridColumnKind::Number,
+                                  right,
+                                  right,
+                                  true,
+                                  0,
+                                  Qt::ElideRight,
+                                  false};
+  c[TOverviewPage::colUsed] = {TOverviewPage::tr("Log Space Used (%)"),
+                               TGridColumnKind::Number,
+                               right,
+                               right,
+                               true,
+                               0,
+                               Qt::ElideRight,
+                               false};
+  c[TOverviewPage::colUpdated] = {TOverviewPage::tr("Last Updated"),
+                                  TGridColumnKind::Time,
+                                  right,
+                                  right,
+                                  false,
+                                  {},
+                                  Qt::ElideRight,
+                                  true};
+  return c;
+}
+
+TDataStoreSQLServer* Store() {
+  return DataStore.get();
+}
+} // namespace
+
+TOverviewPage::TOverviewPage(QTableView* grid, QObject* parent)
+    : QObject(parent), m_grid(grid), m_model(new TGridModel(OverviewColumns(), this)),
+      m_clock([] { return QDateTime::currentDateTime(); }) {
+  grid->setModel(m_model);
+  grid->setShowGrid(true);
+  grid->setSelectionBehavior(QAbstractItemView::SelectItems);
+  SetupGrid(grid);
+  grid->horizontalHeader()->resizeSection(colUsed, 140);
+  grid->horizontalHeader()->resizeSection(colUpdated, 120);
+}
+
+int TOverviewPage::RowCount() const {
+  return m_model->RowCount();
+}
+
+QString TOverviewPage::DatabaseName(int row) const {
+  if (row < 0 || row >= m_model->RowCount()) return {};
+  return m_model->Cell(colDBName, row).toString();
+}
+
+void TOverviewPage::LoadRows() {
+  {
+    const TRepaintGuard repaint(m_grid);
+    m_model->ClearRows();
+    ResetSortIndicator(m_grid);
+    TDataStoreSQLServer* store = Store();
+    if (store &&
+        store->RunQuery(
+            QStringLiteral("SELECT name, status FROM master..sysdatabases ORDER BY name")) &&
+        store->Query->Active()) {
+      TResultSet& q = *store->Query;
+      const int name = q.FieldIndex(QStringLiteral("name"));
+      const int status = q.FieldIndex(QStringLiteral("status"));
+      if (name >= 0 && status >= 0) {
+        const TGridUpdateGuard update(*m_model);
+        m_model->AddRows(q.RecordCount());
+        int row = 0;
+        for (q.First(); !q.Eof() && row < m_model->RowCount(); q.Next(), ++row) {
+          m_model->SetCell(colDBName, row, q.AsString(name));
+          m_model->SetCell(colStatus, row, DatabaseStatusText(q.AsInteger(status)));
+          for (int c = colLogSize; c <= colUpdated; ++c)
+            m_model->SetEmpty(c, row, true);
+        }
+      }
+    }
+    FitColumnWidths(m_grid, 24);
+  }
+}
+
+void TOverviewPage::UpdateLogSpace() {
+  TDataStoreSQLServer* store = Store();
+  if (!store || !store->RunQuery(QStringLiteral("DBCC SQLPERF(LOGSPACE)")) ||
+      !store->Query->Active())
+    return;
+  const QDateTime now = m_clock();
+  TResultSet& q = *store->Query;
+  if (q.FieldCount() < 3) return;
+  const TFieldKind k0 = q.FieldKind(0);
+  if ((k0 != TFieldKind::Text && k0 != TFieldKind::UnicodeText) ||
+      q.FieldKind(1) != TFieldKind::Float || q.FieldKind(2) != TFieldKind::Float)
+    return;
+
+  // The first row with exactly this name, as a linear search from row 0 would find it.
+  QHash<QString, int> rowOf;
+  rowOf.reserve(m_model->RowCount());
+  for (int r = m_model->RowCount() - 1; r >= 0; --r)
+    rowOf.insert(m_model->Cell(colDBName, r).toString(), r);
+
+  const QColor highlight = LogSpaceHighlightColor();
+  const TGridUpdateGuard update(*m_model);
+  for (q.First(); !q.Eof(); q.Next()) {
+    const QString name = q.AsString(0);
+    const auto it = rowOf.constFind(name);
+    if (it == rowOf.constEnd()) continue;
+    const int row = it.value();
+    const double used = TruncateDecimals(q.AsFloat(2), 2);
+    m_model->SetCell(colLogSize, row, TruncateDecimals(q.AsFloat(1), 4));
+    m_model->SetCell(colUsed, row, used);
+    m_model->SetColor(colUsed, row, IsLogSpaceHighlighted(name, used) ? highlight : QColor());
+    m_model->SetCell(colUpdated, row, now);
+    for (int c = colLogSize; c <= colUpdated; ++c)
+      m_model->SetEmpty(c, row, false);
+  }
+}

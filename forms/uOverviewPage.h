@@ -1,0 +1,36 @@
+#pragma once
+// The database overview: one row per database with its state flags and log figures.
+
+#include <QDateTime>
+#include <QObject>
+#include <functional>
+
+class QTableView;
+class TGridModel;
+
+class TOverviewPage : public QObject {
+  Q_OBJECT
+public:
+  enum Column { colDBName, colStatus, colLogSize, colUsed, colUpdated };
+
+  // Sets up `grid` (grdOverview) on a model of its own.
+  explicit TOverviewPage(QTableView* grid, QObject* parent = nullptr);
+
+  TGridModel* Model() const { return m_model; }
+  int RowCount() const;
+  QString DatabaseName(int row) const;
+
+  // Rebuilds the rows from master..sysdatabases with their log cells empty, then fits the
+  // columns. A failed query leaves the grid without rows.
+  void LoadRows();
+  // Refreshes the log columns of every row that DBCC SQLPERF(LOGSPACE) reports on.
+  void UpdateLogSpace();
+
+  // Where "Last Updated" comes from; tests put a fixed clock here.
+  void SetClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
+
+private:
+  QTableView* m_grid;
+  TGridModel* m_model;
+  std::function<QDateTime()> m_clock;
+};
