@@ -38,7 +38,7 @@ QString Scenario() {
                "machine": "SIM", "instance": "MSSQLSERVER"},
     "logins": [{"name": "monitor", "password": "%1", "defaultDatabase": "master"}],
     "databases": [{"name": "master", "status": 8}]
-  })")
+})")
       .arg(QLatin1String(kPassword));
 }
 
@@ -47,8 +47,7 @@ public:
   explicit TFakeGlobals(std::map<QString, QString> values) : FValues(std::move(values)) {}
   std::optional<QString> ReadText(const QString& name) const override {
     const auto it = FValues.find(name);
-    if (it == FValues.end())
-      return std::nullopt;
+    if (it == FValues.end()) return std::nullopt;
     return it->second;
   }
 
@@ -69,8 +68,7 @@ QStringList& CapturedMessages() {
 QtMessageHandler g_previousHandler = nullptr;
 void CaptureMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
   CapturedMessages() << text;
-  if (g_previousHandler)
-    g_previousHandler(type, context, text);
+  if (g_previousHandler) g_previousHandler(type, context, text);
 }
 
 struct TErrorBoxSeen {
@@ -210,10 +208,9 @@ private Q_SLOTS:
 
       // Tab order over the page's named controls, with every box that can be enabled enabled.
       d.rbSQLLogin->click();
-      const QStringList named = {"edtSQLServer", "btnBrowseSQLServer", "edtDatabase",
-                                 "rbWinLogin",   "rbSQLLogin",         "edtSQLLogin",
-                                 "edtSQLPassword", "cbProvider",       "btnOK",
-                                 "btnCancel"};
+      const QStringList named = {
+          "edtSQLServer", "btnBrowseSQLServer", "edtDatabase", "rbWinLogin", "rbSQLLogin",
+          "edtSQLLogin",  "edtSQLPassword",     "cbProvider",  "btnOK",      "btnCancel"};
       QStringList order;
       QWidget* w = d.edtSQLServer;
       do {
@@ -296,29 +293,34 @@ private Q_SLOTS:
         << "(auto)" << true;
     QTest::newRow("typing on keeps the filled values")
         << "A:master::0|SQL01:master:monitor:0|" << QStringList{"sql01", "sql01x"} << true
-        << "monitor" << "(auto)" << true;
+        << "monitor"
+        << "(auto)" << true;
     QTest::newRow("non-ASCII letters match in any case")
-        << "A:master::0|ÉTÉ:master:ops:0|" << QStringList{"été"} << true << "ops" << "(auto)"
-        << true;
+        << "A:master::0|ÉTÉ:master:ops:0|" << QStringList{"été"} << true << "ops"
+        << "(auto)" << true;
     QTest::newRow("Windows line empties the login, SQL auth stays")
         << "SQL01:master:monitor:0|WIN1:master::0|" << QStringList{"win1"} << true << ""
         << "(auto)" << false;
     QTest::newRow("MDAC set from a line")
-        << "A:master::0|OLD:master::1|" << QStringList{"old"} << false << "" << "MDAC" << true;
+        << "A:master::0|OLD:master::1|" << QStringList{"old"} << false << ""
+        << "MDAC" << true;
     QTest::newRow("MDAC never set back")
         << "A:master::0|OLD:master::1|NEW:master::0|" << QStringList{"old", "new"} << false << ""
         << "MDAC" << true;
     QTest::newRow("first matching line wins")
         << "A:master::0|dup:master:first:0|DUP:master:second:1|" << QStringList{"Dup"} << true
-        << "first" << "(auto)" << true;
+        << "first"
+        << "(auto)" << true;
     QTest::newRow("no match changes nothing")
         << "A:master::0|SQL01:master:monitor:1|" << QStringList{"SQL0"} << false << ""
         << "(auto)" << true;
     QTest::newRow("malformed lines never raise")
         << "A:master::0|x|:lead:colon:1|short:db|two:db:lg|bad:db:lg:z|"
-        << QStringList{"x", "short", "two", "bad", ""} << true << "lg" << "(auto)" << true;
+        << QStringList{"x", "short", "two", "bad", ""} << true << "lg"
+        << "(auto)" << true;
     QTest::newRow("provider digit other than 1 ignored")
-        << "A:master::0|P:db::2|" << QStringList{"p"} << false << "" << "(auto)" << true;
+        << "A:master::0|P:db::2|" << QStringList{"p"} << false << ""
+        << "(auto)" << true;
   }
 
   void recentLines() {
@@ -375,12 +377,10 @@ private Q_SLOTS:
     QFETCH(bool, okEnabled);
     OpenStore({});
     RunDialog([&](TfrmConnect& d) {
-      if (sqlAuth)
-        QTest::mouseClick(d.rbSQLLogin, Qt::LeftButton);
+      if (sqlAuth) QTest::mouseClick(d.rbSQLLogin, Qt::LeftButton);
       QCOMPARE(d.edtSQLLogin->isEnabled(), sqlAuth);
       QCOMPARE(d.lblSQLPassword->isEnabled(), sqlAuth);
-      if (sqlAuth)
-        QTest::keyClicks(d.edtSQLLogin, login);
+      if (sqlAuth) QTest::keyClicks(d.edtSQLLogin, login);
       QCOMPARE(d.btnOK->isEnabled(), okEnabled);
       // The server box plays no part.
       TypeServer(d, "X");
@@ -399,11 +399,25 @@ private Q_SLOTS:
     QTest::addColumn<QString>("database");
     QTest::addColumn<QString>("server");
     QTest::addColumn<QString>("databaseBox");
-    QTest::newRow("both") << "" << "GLOBAL\\I1" << "Sales" << "GLOBAL\\I1" << "Sales";
-    QTest::newRow("no database: login default") << "" << "GLOBAL" << "" << "GLOBAL" << "";
-    QTest::newRow("no instance") << "" << "" << "Sales" << "" << "master";
-    QTest::newRow("recent list wins") << RecentList("R1:master::0|") << "GLOBAL" << "Sales"
-                                      << "R1" << "master";
+    QTest::newRow("both") << ""
+                          << "GLOBAL\\I1"
+                          << "Sales"
+                          << "GLOBAL\\I1"
+                          << "Sales";
+    QTest::newRow("no database: login default") << ""
+                                                << "GLOBAL"
+                                                << ""
+                                                << "GLOBAL"
+                                                << "";
+    QTest::newRow("no instance") << ""
+                                 << ""
+                                 << "Sales"
+                                 << ""
+                                 << "master";
+    QTest::newRow("recent list wins") << RecentList("R1:master::0|") << "GLOBAL"
+                                      << "Sales"
+                                      << "R1"
+                                      << "master";
   }
 
   void globalValues() {
@@ -413,10 +427,8 @@ private Q_SLOTS:
     QFETCH(QString, server);
     QFETCH(QString, databaseBox);
     std::map<QString, QString> globals;
-    if (!instance.isEmpty())
-      globals["SQLInstance"] = instance;
-    if (!database.isEmpty())
-      globals["Database"] = database;
+    if (!instance.isEmpty()) globals["SQLInstance"] = instance;
+    if (!database.isEmpty()) globals["Database"] = database;
     OpenStore(ini, globals);
     RunDialog([&](TfrmConnect& d) {
       QCOMPARE(d.edtSQLServer->currentText(), server);
@@ -441,8 +453,10 @@ private Q_SLOTS:
     QTest::addColumn<bool>("accept");
     QTest::addColumn<QString>("server");
     QTest::addColumn<QString>("login");
-    QTest::newRow("OK applies the recent line") << true << "BRAVO\\SQL2008" << "ops";
-    QTest::newRow("Cancel changes nothing") << false << "WIN1" << "";
+    QTest::newRow("OK applies the recent line") << true << "BRAVO\\SQL2008"
+                                                << "ops";
+    QTest::newRow("Cancel changes nothing") << false << "WIN1"
+                                            << "";
   }
 
   void browser() {
@@ -452,8 +466,7 @@ private Q_SLOTS:
     OpenStore(RecentList("WIN1:master::0|bravo\\sql2008:master:ops:0|"));
     ModalHook::SetNextAnswer("frmSelectServer", [accept](QDialog& d) {
       auto& browser = static_cast<TfrmSelectServer&>(d);
-      if (!accept)
-        return int(QDialog::Rejected);
+      if (!accept) return int(QDialog::Rejected);
       browser.lbServers->setCurrentRow(1);
       browser.lbServersClick();
       browser.btnOK->click();
@@ -520,12 +533,18 @@ private Q_SLOTS:
     QTest::addColumn<QString>("expectLogin");
     QTest::addColumn<QString>("expectPassword");
     QTest::addColumn<QString>("expectDatabase");
-    QTest::newRow("windows ignores typed login and password")
-        << false << "monitor" << 1 << "" << "" << "" << "master";
-    QTest::newRow("padded login passed unchanged")
-        << true << "  monitor " << 0 << "" << "  monitor " << "typed" << "master";
-    QTest::newRow("(DEFAULT) means the login's database")
-        << false << "" << 0 << "(DEFAULT)" << "" << "" << "";
+    QTest::newRow("windows ignores typed login and password") << false << "monitor" << 1 << ""
+                                                              << ""
+                                                              << ""
+                                                              << "master";
+    QTest::newRow("padded login passed unchanged") << true << "  monitor " << 0 << ""
+                                                   << "  monitor "
+                                                   << "typed"
+                                                   << "master";
+    QTest::newRow("(DEFAULT) means the login's database") << false << "" << 0 << "(DEFAULT)"
+                                                          << ""
+                                                          << ""
+                                                          << "";
   }
 
   void recordFromControls() {
@@ -545,8 +564,7 @@ private Q_SLOTS:
       QTest::mouseClick(d.rbSQLLogin, Qt::LeftButton);
       QTest::keyClicks(d.edtSQLLogin, login);
       QTest::keyClicks(d.edtSQLPassword, "typed");
-      if (!sqlAuth)
-        QTest::mouseClick(d.rbWinLogin, Qt::LeftButton);
+      if (!sqlAuth) QTest::mouseClick(d.rbWinLogin, Qt::LeftButton);
       d.cbProvider->setCurrentIndex(provider);
       ExpectErrorBox(seen);
       d.btnOK->click();
@@ -566,8 +584,14 @@ private Q_SLOTS:
     QTest::addColumn<QString>("login");
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("database");
-    QTest::newRow("wrong password") << "sim" << "monitor" << "wrong" << "master";
-    QTest::newRow("empty server box") << "" << "monitor" << "wrong" << "master";
+    QTest::newRow("wrong password") << "sim"
+                                    << "monitor"
+                                    << "wrong"
+                                    << "master";
+    QTest::newRow("empty server box") << ""
+                                      << "monitor"
+                                      << "wrong"
+                                      << "master";
   }
 
   void failedTestKeepsDialogOpen() {
@@ -575,8 +599,7 @@ private Q_SLOTS:
     QFETCH(QString, login);
     QFETCH(QString, password);
     QFETCH(QString, database);
-    if (server == "sim")
-      server = FSim.ServerName();
+    if (server == "sim") server = FSim.ServerName();
     const QString before = RecentList("KEEP:master::0|");
     OpenStore(before);
     TErrorBoxSeen seen;
