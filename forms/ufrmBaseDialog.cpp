@@ -2,7 +2,7 @@
 
 #include "platform/gui/uHeaderPanel.h"
 
-#include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QToolButton>
@@ -10,7 +10,12 @@
 
 TfrmBaseDialog::TfrmBaseDialog(QWidget* parent) : QDialog(parent) {
   setObjectName("frmBaseDialog");
-  resize(503, 307);
+  // A dialog border: the size is the program's, not the user's.
+  setFixedSize(503, 307);
+  QFont designFont(QStringLiteral("Tahoma"));
+  designFont.setPixelSize(11);
+  setFont(designFont);
+
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
@@ -21,32 +26,56 @@ TfrmBaseDialog::TfrmBaseDialog(QWidget* parent) : QDialog(parent) {
   lblCaption->setObjectName("lblCaption");
   lblCaption->setWordWrap(true);
   lblCaption->setTextFormat(Qt::PlainText);
+  lblCaption->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   lblCaption->setFixedHeight(33);
   pnlHeader->ClientLayout()->addWidget(lblCaption);
   layout->addWidget(pnlHeader, 1);
 
+  // The bottom bar's controls sit at fixed places; the dialog's width never changes.
   pnlBottom = new QWidget(this);
   pnlBottom->setObjectName("pnlBottom");
   pnlBottom->setFixedHeight(61);
-  auto* bottom = new QHBoxLayout(pnlBottom);
-  bottom->setContentsMargins(16, 18, 16, 18);
   btnCopyToClipboard = new QToolButton(pnlBottom);
   btnCopyToClipboard->setObjectName("btnCopyToClipboard");
-  btnCopyToClipboard->setFixedSize(26, 25);
+  btnCopyToClipboard->setGeometry(16, 20, 26, 25);
   btnCopyToClipboard->setToolTip(tr("Copy to clipboard"));
-  bottom->addWidget(btnCopyToClipboard);
-  bottom->addStretch(1);
+  btnCopyToClipboard->setAutoRaise(true);
+  btnCancel = new QPushButton(tr("Cancel"), pnlBottom);
+  btnCancel->setObjectName("btnCancel");
+  btnCancel->setGeometry(412, 20, 75, 25);
   btnOK = new QPushButton(tr("OK"), pnlBottom);
   btnOK->setObjectName("btnOK");
   btnOK->setDefault(true);
-  btnOK->setFixedSize(75, 25);
-  bottom->addWidget(btnOK);
-  btnCancel = new QPushButton(tr("Cancel"), pnlBottom);
-  btnCancel->setObjectName("btnCancel");
-  btnCancel->setFixedSize(75, 25);
-  bottom->addWidget(btnCancel);
+  btnOK->setGeometry(321, 20, 75, 25);
   layout->addWidget(pnlBottom);
 
   connect(btnOK, &QPushButton::clicked, this, &QDialog::accept);
   connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TfrmBaseDialog::SetHeaderCaption(const QString& Caption) {
+  pnlHeader->SetCaption(Caption);
+}
+
+void TfrmBaseDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  TntFormShow();
+}
+
+void TfrmBaseDialog::TntFormShow() {
+  if (!btnOK->isHidden()) btnOK->setFocus();
+}
+
+void TfrmBaseDialog::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    if (!btnCancel->isHidden() && btnCancel->isEnabled()) {
+      btnCancel->click();
+      return;
+    }
+    if (FOKAnswersEsc && !btnOK->isHidden() && btnOK->isEnabled()) {
+      btnOK->click();
+      return;
+    }
+  }
+  QDialog::keyPressEvent(event);
 }

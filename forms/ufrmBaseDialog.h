@@ -14,10 +14,24 @@ class TfrmBaseDialog : public QDialog {
 public:
   explicit TfrmBaseDialog(QWidget* parent = nullptr);
 
+  void SetHeaderCaption(const QString& Caption);
+
   THeaderPanel* pnlHeader = nullptr;
   QLabel* lblCaption = nullptr;
   QWidget* pnlBottom = nullptr;
   QToolButton* btnCopyToClipboard = nullptr;
   QPushButton* btnOK = nullptr;
   QPushButton* btnCancel = nullptr;
+
+  // Whether Esc presses btnOK (btnCancel always answers Esc while it shows).
+  bool OKAnswersEsc() const { return FOKAnswersEsc; }
+  void SetOKAnswersEsc(bool answers) { FOKAnswersEsc = answers; }
+
+protected:
+  void showEvent(QShowEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  virtual void TntFormShow();
+
+private:
+  bool FOKAnswersEsc = false;
 };

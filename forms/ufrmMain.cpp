@@ -491,5 +491,5 @@ void TfrmMain::actAboutExecute() {
 void TfrmMain::actExitExecute() { close(); }
 
 void TfrmMain::Image1Click() {
-  QDesktopServices::openUrl(QUrl(QStringLiteral(VELMORA_WEBSITE "/?source=velmora")));
+  OpenLink(QStringLiteral(VELMORA_WEBSITE "/?source=velmora"));
 }

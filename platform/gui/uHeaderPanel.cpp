@@ -38,8 +38,12 @@ THeaderPanel::THeaderPanel(QWidget* parent)
   ApplyBandStyle();
 }
 
-QString THeaderPanel::Caption() const { return m_caption->text(); }
-void THeaderPanel::SetCaption(const QString& caption) { m_caption->setText(caption); }
+QString THeaderPanel::Caption() const {
+  return m_caption->text();
+}
+void THeaderPanel::SetCaption(const QString& caption) {
+  m_caption->setText(caption);
+}
 
 void THeaderPanel::SetHeaderHeight(int pixels) {
   m_headerHeight = pixels;
@@ -51,8 +55,12 @@ void THeaderPanel::SetCaptionIndent(int pixels) {
   m_caption->setContentsMargins(pixels, 0, 0, 0);
 }
 
-QFont THeaderPanel::HeaderFont() const { return m_caption->font(); }
-void THeaderPanel::SetHeaderFont(const QFont& font) { m_caption->setFont(font); }
+QFont THeaderPanel::HeaderFont() const {
+  return m_caption->font();
+}
+void THeaderPanel::SetHeaderFont(const QFont& font) {
+  m_caption->setFont(font);
+}
 
 void THeaderPanel::SetHeaderColor(const QColor& color) {
   m_headerColor = color;

@@ -22,15 +22,21 @@ void SetNextAnswer(const QString& formName, int result) {
   SetNextAnswer(formName, [result](QDialog&) { return result; });
 }
 
-int PendingAnswers(const QString& formName) { return int(Queue().value(formName).size()); }
+int PendingAnswers(const QString& formName) {
+  return int(Queue().value(formName).size());
+}
 
 void ClearAll() {
   Queue().clear();
   g_unanswered = 0;
 }
 
-void SetStrict(bool strict) { g_strict = strict; }
-int UnansweredCount() { return g_unanswered; }
+void SetStrict(bool strict) {
+  g_strict = strict;
+}
+int UnansweredCount() {
+  return g_unanswered;
+}
 
 int Exec(QDialog& dialog) {
   auto it = Queue().find(dialog.objectName());

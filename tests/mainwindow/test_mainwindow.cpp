@@ -34,7 +34,8 @@ private Q_SLOTS:
     QVERIFY(w.FOpenTranLines.isEmpty());
     QVERIFY(!w.timerConnect.isActive());
 
-    const QStringList pages = {"Summary", "Files", "Virtual log files", "Oldest active transaction"};
+    const QStringList pages = {"Summary", "Files", "Virtual log files",
+                               "Oldest active transaction"};
     QCOMPARE(w.pgcDetails->count(), pages.size());
     for (int i = 0; i < pages.size(); ++i)
       QCOMPARE(w.pgcDetails->tabText(i), pages[i]);
@@ -51,11 +52,21 @@ private Q_SLOTS:
     QTest::addColumn<QString>("action");
     QTest::addColumn<QString>("hint");
     QTest::addColumn<bool>("enabled");
-    QTest::newRow("connect") << "ToolButton1" << "actConnectDB" << "Connect to SQL Server" << true;
-    QTest::newRow("refresh") << "ToolButton6" << "actRefreshDBList" << "Refresh database list" << false;
-    QTest::newRow("updates") << "ToolButton7" << "actCheckForUpdates" << "Check for updates" << true;
-    QTest::newRow("about") << "ToolButton2" << "actAbout" << "About" << true;
-    QTest::newRow("exit") << "ToolButton3" << "actExit" << "Exit" << true;
+    QTest::newRow("connect") << "ToolButton1"
+                             << "actConnectDB"
+                             << "Connect to SQL Server" << true;
+    QTest::newRow("refresh") << "ToolButton6"
+                             << "actRefreshDBList"
+                             << "Refresh database list" << false;
+    QTest::newRow("updates") << "ToolButton7"
+                             << "actCheckForUpdates"
+                             << "Check for updates" << true;
+    QTest::newRow("about") << "ToolButton2"
+                           << "actAbout"
+                           << "About" << true;
+    QTest::newRow("exit") << "ToolButton3"
+                          << "actExit"
+                          << "Exit" << true;
   }
 
   void toolbar() {
@@ -139,6 +150,24 @@ private Q_SLOTS:
     });
     QTest::mouseClick(w.ToolBar1->findChild<QToolButton*>("ToolButton1"), Qt::LeftButton);
     QCOMPARE(calls, 1);
+  }
+
+  // The last resort: an event handler that lets an error escape reaches the same box.
+  void errorEscapingAnEventHandlerIsShown() {
+    struct Throwing : QObject {
+      bool event(QEvent* e) override {
+        if (e->type() == QEvent::User) throw std::runtime_error("disk full");
+        return QObject::event(e);
+      }
+    } receiver;
+    QString shown;
+    ModalHook::SetNextAnswer("ApplicationErrorBox", [&](QDialog& d) {
+      shown = static_cast<QMessageBox&>(d).text();
+      return int(QMessageBox::Ok);
+    });
+    QEvent e(QEvent::User);
+    QVERIFY(!QCoreApplication::sendEvent(&receiver, &e));
+    QCOMPARE(shown, QString("disk full"));
   }
 
   void runGuardedRoutesErrors() {
