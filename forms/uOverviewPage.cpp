@@ -2,8 +2,8 @@
 
 #include "datastore/udmDataStoreSQLServer.h"
 #include "forms/uLogReading.h"
-#include "platform/gui/uGridView.h"
 #include "platform/gui/uGridModel.h"
+#include "platform/gui/uGridView.h"
 
 #include <QHash>
 #include <QHeaderView>
@@ -123,6 +123,14 @@ void TOverviewPage::UpdateLogSpace() {
       q.FieldKind(1) != TFieldKind::Float || q.FieldKind(2) != TFieldKind::Float)
     return;
 
+  QVector<TLogSpace> figures;
+  figures.reserve(q.RecordCount());
+  for (q.First(); !q.Eof(); q.Next())
+    figures.append({q.AsString(0), q.AsFloat(1), q.AsFloat(2)});
+  ApplyLogSpace(figures, now);
+}
+
+void TOverviewPage::ApplyLogSpace(const QVector<TLogSpace>& figures, const QDateTime& readAt) {
   // The first row with exactly this name, as a linear search from row 0 would find it.
   QHash<QString, int> rowOf;
   rowOf.reserve(m_model->RowCount());
@@ -131,16 +139,15 @@ void TOverviewPage::UpdateLogSpace() {
 
   const QColor highlight = LogSpaceHighlightColor();
   const TGridUpdateGuard update(*m_model);
-  for (q.First(); !q.Eof(); q.Next()) {
-    const QString name = q.AsString(0);
-    const auto it = rowOf.constFind(name);
+  for (const TLogSpace& f : figures) {
+    const auto it = rowOf.constFind(f.Name);
     if (it == rowOf.constEnd()) continue;
     const int row = it.value();
-    const double used = TruncateDecimals(q.AsFloat(2), 2);
-    m_model->SetCell(colLogSize, row, TruncateDecimals(q.AsFloat(1), 4));
+    const double used = TruncateDecimals(f.UsedPercent, 2);
+    m_model->SetCell(colLogSize, row, TruncateDecimals(f.LogSizeMB, 4));
     m_model->SetCell(colUsed, row, used);
-    m_model->SetColor(colUsed, row, IsLogSpaceHighlighted(name, used) ? highlight : QColor());
-    m_model->SetCell(colUpdated, row, now);
+    m_model->SetColor(colUsed, row, IsLogSpaceHighlighted(f.Name, used) ? highlight : QColor());
+    m_model->SetCell(colUpdated, row, readAt);
     for (int c = colLogSize; c <= colUpdated; ++c)
       m_model->SetEmpty(c, row, false);
   }

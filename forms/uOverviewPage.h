@@ -3,6 +3,7 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <QVector>
 #include <functional>
 
 class QTableView;
@@ -25,6 +26,15 @@ public:
   void LoadRows();
   // Refreshes the log columns of every row that DBCC SQLPERF(LOGSPACE) reports on.
   void UpdateLogSpace();
+
+  struct TLogSpace {
+    QString Name;
+    double LogSizeMB = 0;
+    double UsedPercent = 0;
+  };
+  // Puts figures read at `readAt` into the first row whose name matches exactly (letter case
+  // included); names no row carries are skipped.
+  void ApplyLogSpace(const QVector<TLogSpace>& figures, const QDateTime& readAt);
 
   // Where "Last Updated" comes from; tests put a fixed clock here.
   void SetClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
