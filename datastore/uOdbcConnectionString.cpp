@@ -1,6 +1,7 @@
 #include "datastore/uOdbcConnectionString.h"
 
 #include <QCoreApplication>
+#include <utility>
 
 namespace {
 
@@ -26,11 +27,13 @@ TOdbcDriverFamily FamilyOf(const char* name) {
   return TOdbcDriverFamily::Microsoft;
 }
 
-void Add(QString& text, const char* keyword, const QString& value) {
+// FreeTDS (1.3) ends a braced value at the first "};" and does not undo doubled braces, so its
+// values go in braces as they are and a value holding "};" cannot be passed safely at all.
+void Add(QString& text, TOdbcDriverFamily family, const char* keyword, const QString& value) {
   text += QLatin1String(keyword);
   text += u'=';
-  text += OdbcBraceValue(value);
-  text += u';';
+  text += family == TOdbcDriverFamily::FreeTDS ? u'{' + value + u'}' : OdbcBraceValue(value);
+  text += u';'; // also after the last value: FreeTDS would keep a final } otherwise
 }
 
 } // namespace
@@ -108,45 +111,54 @@ TOdbcConnectionString BuildConnectionString(const TSQLConnectionProperties& prop
   TServerAddress address;
   if (!ParseServerName(props.Instance, address, result.Error)) return result;
 
-  const QString fields[] = {props.Instance, props.Database, props.SQLLogin, props.SQLPassword,
-                            applicationName};
-  for (const QString& f : fields)
-    if (f.contains(QChar(0))) {
-      result.Error = Tr("The connection settings contain a NUL character.");
+  const std::pair<const char*, QString> fields[] = {
+      {QT_TRANSLATE_NOOP("TDataStoreSQLServer", "server name"), props.Instance},
+      {QT_TRANSLATE_NOOP("TDataStoreSQLServer", "database"), props.Database},
+      {QT_TRANSLATE_NOOP("TDataStoreSQLServer", "login"), props.SQLLogin},
+      {QT_TRANSLATE_NOOP("TDataStoreSQLServer", "password"), props.SQLPassword},
+      {QT_TRANSLATE_NOOP("TDataStoreSQLServer", "application name"), applicationName}};
+  for (const auto& [what, value] : fields) {
+    if (value.contains(QChar(0))) {
+      result.Error = Tr("The %1 contains a NUL character.").arg(Tr(what));
       return result;
     }
+    if (result.Family == TOdbcDriverFamily::FreeTDS && value.contains(QLatin1String("};"))) {
+      result.Error =
+          Tr("The %1 contains \"};\", which the FreeTDS driver cannot take.").arg(Tr(what));
+      return result;
+    }
+  }
 
   QString text;
-  Add(text, "Driver", result.Driver);
+  Add(text, result.Family, "Driver", result.Driver);
   if (result.Family == TOdbcDriverFamily::FreeTDS) {
     // FreeTDS wants the port on its own; with an instance and no port it asks the browser.
     if (!address.Instance.isEmpty() && address.Port == 0) {
-      Add(text, "Server", address.Host + u'\\' + address.Instance);
+      Add(text, result.Family, "Server", address.Host + u'\\' + address.Instance);
     } else {
-      Add(text, "Server", address.Host);
-      Add(text, "Port", QString::number(address.Port ? address.Port : 1433));
+      Add(text, result.Family, "Server", address.Host);
+      Add(text, result.Family, "Port", QString::number(address.Port ? address.Port : 1433));
     }
-    Add(text, "TDS_Version", QStringLiteral("7.4"));
+    Add(text, result.Family, "TDS_Version", QStringLiteral("7.4"));
   } else {
     QString server = address.Host;
     if (!address.Instance.isEmpty()) server += u'\\' + address.Instance;
     if (address.Port) server += u',' + QString::number(address.Port);
-    Add(text, "Server", server);
+    Add(text, result.Family, "Server", server);
   }
-  if (!props.Database.isEmpty()) Add(text, "Database", props.Database);
+  if (!props.Database.isEmpty()) Add(text, result.Family, "Database", props.Database);
   if (props.SQLLogin.isEmpty()) {
-    Add(text, "Trusted_Connection", QStringLiteral("Yes"));
+    Add(text, result.Family, "Trusted_Connection", QStringLiteral("Yes"));
   } else {
-    Add(text, "UID", props.SQLLogin);
-    Add(text, "PWD", props.SQLPassword);
+    Add(text, result.Family, "UID", props.SQLLogin);
+    Add(text, result.Family, "PWD", props.SQLPassword);
   }
-  if (!applicationName.isEmpty()) Add(text, "APP", applicationName);
+  if (!applicationName.isEmpty()) Add(text, result.Family, "APP", applicationName);
   if (result.Family == TOdbcDriverFamily::Microsoft) {
     // Encrypted, yet a default server with a self-signed certificate stays reachable.
-    Add(text, "Encrypt", QStringLiteral("yes"));
-    Add(text, "TrustServerCertificate", QStringLiteral("yes"));
+    Add(text, result.Family, "Encrypt", QStringLiteral("yes"));
+    Add(text, result.Family, "TrustServerCertificate", QStringLiteral("yes"));
   }
-  text.chop(1);
   result.Text = text;
   return result;
 }

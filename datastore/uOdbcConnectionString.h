@@ -17,8 +17,8 @@ struct TServerAddress {
 // False with a user-facing text in `error` when the name cannot be used.
 bool ParseServerName(const QString& name, TServerAddress& address, QString& error);
 
-// An ODBC connection-string value: {text} with every } doubled, so that no character of the
-// value can end it or add a keyword.
+// An ODBC connection-string value as the standard has it: {text} with every } doubled, so that
+// no character of the value can end it or add a keyword.
 QString OdbcBraceValue(const QString& value);
 
 enum class TOdbcDriverFamily { Microsoft, FreeTDS, LegacySqlServer };

@@ -557,6 +557,11 @@ void TResultSetBuilder::Fetch(SQLHSTMT stmt, TResultSet& target,
   std::vector<std::uint64_t> rowStorage((rowBytes + 7) / 8);
   auto* row = reinterpret_cast<unsigned char*>(rowStorage.data());
   std::vector<SQLLEN> indicators(static_cast<std::size_t>(count));
+  // The buffers die with this call; the statement must not keep pointers to them.
+  struct TUnbind {
+    SQLHSTMT Stmt;
+    ~TUnbind() { SQLFreeStmt(Stmt, SQL_UNBIND); }
+  } unbind{stmt};
   for (SQLSMALLINT i = 0; i < count; ++i) {
     const TFetchColumn& f = fetch[std::size_t(i)];
     if (f.Bound)
@@ -600,8 +605,6 @@ void TResultSetBuilder::Fetch(SQLHSTMT stmt, TResultSet& target,
     }
     ++fresh.Rows;
   }
-  SQLFreeStmt(stmt, SQL_UNBIND);
-
   fresh.Active = true;
   *target.d = std::move(fresh);
 }

@@ -41,6 +41,30 @@ void Append(std::vector<TOdbcDiagRecord>& to, std::vector<TOdbcDiagRecord> recor
     to.push_back(std::move(r));
 }
 
+// A call of the batch failed. The messages that the server sends after the first failing one
+// (the rest of the batch) belong to the same failure, so they are read too, up to the end of the
+// batch or a failure of the client itself.
+[[noreturn]] void ThrowStatementFailure(SQLHSTMT stmt) {
+  std::vector<TOdbcDiagRecord> records = CollectDiagnostics(SQL_HANDLE_STMT, stmt);
+  const auto clientFailure = [](const std::vector<TOdbcDiagRecord>& rs) {
+    for (const TOdbcDiagRecord& r : rs)
+      if (r.State.startsWith(QLatin1String("08")) || r.State.startsWith(QLatin1String("HY")))
+        return true;
+    return false;
+  };
+  for (int i = 0; i < 64 && !clientFailure(records); ++i) {
+    const SQLRETURN rc = SQLMoreResults(stmt);
+    if (rc != SQL_ERROR && rc != SQL_SUCCESS_WITH_INFO && rc != SQL_SUCCESS) break;
+    std::vector<TOdbcDiagRecord> more = CollectDiagnostics(SQL_HANDLE_STMT, stmt);
+    const bool stop = clientFailure(more);
+    Append(records, std::move(more));
+    if (stop) break;
+  }
+  QString text = JoinDiagnostics(records, false);
+  if (text.isEmpty()) text = Tr("The server reported a failure without a message.");
+  throw TOdbcError(text);
+}
+
 } // namespace
 
 struct TDataStoreSQLServer::Impl {
@@ -147,7 +171,6 @@ bool TDataStoreSQLServer::Run(const QString& text, bool openResult) {
     TOdbcStatement statement(d->Connection);
     const SQLHSTMT stmt = statement.Handle();
     SQLRETURN rc = SQLExecDirectW(stmt, const_cast<SQLWCHAR*>(ToSqlW(text)), SQL_NTS);
-    const char* call = "SQLExecDirect";
     // Every result of the batch is walked, so that its messages and errors are seen; the first
     // one with columns is the query's.
     for (;;) {
@@ -155,14 +178,13 @@ bool TDataStoreSQLServer::Run(const QString& text, bool openResult) {
         Append(info, CollectDiagnostics(SQL_HANDLE_STMT, stmt));
         break;
       }
-      OdbcCheck(rc, SQL_HANDLE_STMT, stmt, call);
+      if (!OdbcSucceeded(rc)) ThrowStatementFailure(stmt);
       if (rc == SQL_SUCCESS_WITH_INFO) Append(info, CollectDiagnostics(SQL_HANDLE_STMT, stmt));
       SQLSMALLINT columns = 0;
       OdbcCheck(SQLNumResultCols(stmt, &columns), SQL_HANDLE_STMT, stmt, "SQLNumResultCols");
       if (columns > 0 && openResult && !d->Query.Active())
         TResultSetBuilder::Fetch(stmt, d->Query, info);
       rc = SQLMoreResults(stmt);
-      call = "SQLMoreResults";
     }
   } catch (const std::exception& e) {
     if (openResult) d->Query.Close();

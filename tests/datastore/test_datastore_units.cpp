@@ -98,64 +98,72 @@ private Q_SLOTS:
         << "sa"
         << "pw"
         << "Driver={FreeTDS};Server={db1};Port={1433};TDS_Version={7.4};UID={sa};PWD={pw};"
-           "APP={Tessaly GUI}";
+           "APP={Tessaly GUI};";
     QTest::newRow("FreeTDS host,port")
         << tds << " db1 , 14330 "
         << "master"
         << "sa"
         << "pw"
         << "Driver={FreeTDS};Server={db1};Port={14330};TDS_Version={7.4};Database={master};"
-           "UID={sa};PWD={pw};APP={Tessaly GUI}";
+           "UID={sa};PWD={pw};APP={Tessaly GUI};";
     QTest::newRow("FreeTDS named instance asks the browser")
         << tds << "db1\\SQL2008"
         << ""
         << "sa"
         << "pw"
         << "Driver={FreeTDS};Server={db1\\SQL2008};TDS_Version={7.4};UID={sa};PWD={pw};"
-           "APP={Tessaly GUI}";
+           "APP={Tessaly GUI};";
     QTest::newRow("FreeTDS instance with port uses the port")
         << tds << "tcp:db1\\SQL2008,1500"
         << ""
         << "sa"
         << "pw"
         << "Driver={FreeTDS};Server={db1};Port={1500};TDS_Version={7.4};UID={sa};PWD={pw};"
-           "APP={Tessaly GUI}";
+           "APP={Tessaly GUI};";
     QTest::newRow("FreeTDS local names")
         << tds << "(local)"
         << ""
         << "sa"
         << "pw"
         << "Driver={FreeTDS};Server={localhost};Port={1433};TDS_Version={7.4};UID={sa};"
-           "PWD={pw};APP={Tessaly GUI}";
+           "PWD={pw};APP={Tessaly GUI};";
     QTest::newRow("FreeTDS integrated authentication ignores the password")
         << tds << "db1"
         << ""
         << ""
         << "secret"
         << "Driver={FreeTDS};Server={db1};Port={1433};TDS_Version={7.4};"
-           "Trusted_Connection={Yes};APP={Tessaly GUI}";
+           "Trusted_Connection={Yes};APP={Tessaly GUI};";
     QTest::newRow("empty password is still sent")
         << tds << "db1"
         << ""
         << "sa"
         << ""
         << "Driver={FreeTDS};Server={db1};Port={1433};TDS_Version={7.4};UID={sa};PWD={};"
-           "APP={Tessaly GUI}";
-    QTest::newRow("escaping keeps keywords out")
+           "APP={Tessaly GUI};";
+    // FreeTDS ends a braced value at the first "};" and keeps doubled braces as they are.
+    QTest::newRow("FreeTDS braces keep ; and lone braces inside")
         << tds << "db1"
         << "my}db;x={y}"
         << "s;a"
         << "p}w;Trusted_Connection=Yes"
         << "Driver={FreeTDS};Server={db1};Port={1433};TDS_Version={7.4};"
-           "Database={my}}db;x={y}}};UID={s;a};PWD={p}}w;Trusted_Connection=Yes};"
-           "APP={Tessaly GUI}";
+           "Database={my}db;x={y}};UID={s;a};PWD={p}w;Trusted_Connection=Yes};"
+           "APP={Tessaly GUI};";
+    QTest::newRow("Microsoft doubles closing braces")
+        << ms << "db1"
+        << "my}db"
+        << "sa"
+        << "p};UID={x}"
+        << "Driver={ODBC Driver 18 for SQL Server};Server={db1};Database={my}}db};UID={sa};"
+           "PWD={p}};UID={x}}};APP={Tessaly GUI};Encrypt={yes};TrustServerCertificate={yes};";
     QTest::newRow("Microsoft host,port encrypts")
         << ms << "db1,1500"
         << ""
         << "sa"
         << "pw"
         << "Driver={ODBC Driver 18 for SQL Server};Server={db1,1500};UID={sa};PWD={pw};"
-           "APP={Tessaly GUI};Encrypt={yes};TrustServerCertificate={yes}";
+           "APP={Tessaly GUI};Encrypt={yes};TrustServerCertificate={yes};";
     QTest::newRow("Microsoft named instance, integrated")
         << ms << "db1\\INST"
         << "model"
@@ -163,7 +171,7 @@ private Q_SLOTS:
         << ""
         << "Driver={ODBC Driver 18 for SQL Server};Server={db1\\INST};Database={model};"
            "Trusted_Connection={Yes};APP={Tessaly GUI};Encrypt={yes};"
-           "TrustServerCertificate={yes}";
+           "TrustServerCertificate={yes};";
   }
   void connectionString() {
     QFETCH(QStringList, installed);
@@ -196,6 +204,8 @@ private Q_SLOTS:
     QTest::newRow("empty port") << "db1,"
                                 << "pw";
     QTest::newRow("NUL in a value") << "db1" << QString::fromUtf8("p\0w", 3);
+    QTest::newRow("FreeTDS cannot take };") << "db1"
+                                            << "p};Trusted_Connection=Yes";
   }
   void badServerNames() {
     QFETCH(QString, instance);
