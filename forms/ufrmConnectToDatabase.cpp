@@ -137,6 +137,7 @@ TfrmConnect::TfrmConnect(QWidget* owner) : QDialog(owner) {
   edtSQLLogin->setEnabled(false);
   lblSQLLogin = MakeLabel(tr("Login &name"), tabSQLServer, "lblSQLLogin", 72, 191);
   lblSQLLogin->setBuddy(edtSQLLogin);
+  lblSQLLogin->setEnabled(false);
 
   edtSQLPassword = new QLineEdit(tabSQLServer);
   edtSQLPassword->setObjectName("edtSQLPassword");
@@ -145,6 +146,7 @@ TfrmConnect::TfrmConnect(QWidget* owner) : QDialog(owner) {
   edtSQLPassword->setEnabled(false);
   lblSQLPassword = MakeLabel(tr("&Password"), tabSQLServer, "lblSQLPassword", 72, 215);
   lblSQLPassword->setBuddy(edtSQLPassword);
+  lblSQLPassword->setEnabled(false);
 
   // The local page exists in the form but is hidden whenever the dialog shows.
   tabLocal = new QWidget;

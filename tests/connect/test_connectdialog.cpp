@@ -9,12 +9,15 @@
 #include "forms/ufrmMessageBox.h"
 #include "platform/gui/uHeaderPanel.h"
 #include "platform/gui/uModalHook.h"
+#include "platform/gui/uRichEditURL.h"
 #include "uSqlSimProcess.h"
 
 #include <QComboBox>
 #include <QFile>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -33,12 +36,12 @@ const char* const kPassword = "Pw-7Zq!x";
 
 // One login with a password nobody would find by chance in a file or a log.
 QString Scenario() {
-  return QStringLiteral(R"({
+  return QString::fromUtf8(R"js({
     "server": {"version": "10.50.1600", "edition": "Developer Edition (64-bit)",
                "machine": "SIM", "instance": "MSSQLSERVER"},
     "logins": [{"name": "monitor", "password": "%1", "defaultDatabase": "master"}],
     "databases": [{"name": "master", "status": 8}]
-})")
+})js")
       .arg(QLatin1String(kPassword));
 }
 
@@ -114,9 +117,24 @@ class TestConnectDialog : public QObject {
     return ExecuteConnectDialog(nullptr);
   }
 
+  static bool FocusInServerBox(TfrmConnect& d) {
+    return d.focusWidget() == d.edtSQLServer || d.focusWidget() == d.edtSQLServer->lineEdit();
+  }
+
+  // Types character by character as key events, any letter included.
+  static void Type(QWidget* widget, const QString& text) {
+    for (const QChar ch : text) {
+      QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(ch));
+      QApplication::sendEvent(widget, &press);
+      QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(ch));
+      QApplication::sendEvent(widget, &release);
+    }
+  }
+
   static void TypeServer(TfrmConnect& d, const QString& text) {
-    d.edtSQLServer->lineEdit()->clear();
-    QTest::keyClicks(d.edtSQLServer->lineEdit(), text);
+    d.edtSQLServer->lineEdit()->selectAll();
+    QTest::keyClick(d.edtSQLServer->lineEdit(), Qt::Key_Delete);
+    Type(d.edtSQLServer->lineEdit(), text);
   }
 
   // Queues an answer for the error box that records what it showed.
@@ -253,7 +271,7 @@ private Q_SLOTS:
       QVERIFY(!d.edtSQLPassword->isEnabled());
       QVERIFY(!d.lblSQLLogin->isEnabled());
       QVERIFY(d.btnOK->isEnabled());
-      QCOMPARE(d.focusWidget(), d.edtSQLServer->lineEdit());
+      QVERIFY(FocusInServerBox(d));
       QCOMPARE(d.cbProvider->currentText(), QString("(auto)"));
     });
     QVERIFY(!outcome.Accepted);
@@ -337,6 +355,7 @@ private Q_SLOTS:
       if (list.startsWith("SQL01")) {
         QVERIFY(d.rbSQLLogin->isChecked());
       }
+      d.edtSQLServer->setFocus();
       for (const QString& text : typed)
         TypeServer(d, text);
       QCOMPARE(d.rbSQLLogin->isChecked(), sqlAuth);
@@ -344,7 +363,7 @@ private Q_SLOTS:
       QCOMPARE(d.cbProvider->currentText(), provider);
       QCOMPARE(d.btnOK->isEnabled(), okEnabled);
       // Typing never moves the focus away from the server box.
-      QCOMPARE(d.focusWidget(), d.edtSQLServer->lineEdit());
+      QVERIFY(FocusInServerBox(d));
     });
   }
 
@@ -485,6 +504,8 @@ private Q_SLOTS:
   void successSavesConnection() {
     const QString sim = FSim.ServerName();
     OpenStore(RecentList(QStringLiteral("OTHER:master::0|%1:master:monitor:0|").arg(sim)));
+    TErrorBoxSeen seen;
+    ExpectErrorBox(seen); // must stay unused
     const TConnectDialogOutcome outcome = RunDialog([&sim](TfrmConnect& d) {
       TypeServer(d, sim);
       QCOMPARE(d.edtSQLLogin->text(), QString("monitor"));
@@ -492,6 +513,8 @@ private Q_SLOTS:
       d.btnOK->click();
       QVERIFY(!d.isVisible());
     });
+    QVERIFY2(seen.Count == 0, qPrintable(seen.Text));
+    ModalHook::ClearAll();
     QVERIFY(outcome.Accepted);
     const TSQLConnectionProperties& props = outcome.ConnectionProperties;
     QCOMPARE(props.DBType, TDBType::dbtSQLServer);
@@ -533,18 +556,17 @@ private Q_SLOTS:
     QTest::addColumn<QString>("expectLogin");
     QTest::addColumn<QString>("expectPassword");
     QTest::addColumn<QString>("expectDatabase");
-    QTest::newRow("windows ignores typed login and password") << false << "monitor" << 1 << ""
-                                                              << ""
-                                                              << ""
-                                                              << "master";
-    QTest::newRow("padded login passed unchanged") << true << "  monitor " << 0 << ""
-                                                   << "  monitor "
-                                                   << "typed"
-                                                   << "master";
-    QTest::newRow("(DEFAULT) means the login's database") << false << "" << 0 << "(DEFAULT)"
-                                                          << ""
-                                                          << ""
-                                                          << "";
+    // The server comes from the global "SQLInstance"; an empty "Database" then means the
+    // login's default database.
+    // clang-format off
+    QTest::newRow("windows ignores typed login and password")
+        << false << "monitor" << 1 << "" << "" << "" << "";
+    QTest::newRow("padded login passed unchanged")
+        << true << "  monitor " << 0 << "" << "  monitor " << "typed" << "";
+    QTest::newRow("global database kept") << false << "" << 0 << "Sales" << "" << "" << "Sales";
+    QTest::newRow("(DEFAULT) means the login's database")
+        << false << "" << 0 << "(DEFAULT)" << "" << "" << "";
+    // clang-format on
   }
 
   void recordFromControls() {
