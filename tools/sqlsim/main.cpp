@@ -1,0 +1,195 @@
+// sqlsim: a TDS server on loopback that plays a SQL Server instance described by a scenario.
+
+#include "uSimScenario.h"
+#include "uSimServer.h"
+#include "uSsrpResponder.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int SignalPipe[2] = {-1, -1};
+
+void OnSignal(int sig) {
+  const char c = char(sig);
+  [[maybe_unused]] const ssize_t n = ::write(SignalPipe[1], &c, 1);
+}
+
+void Say(const QString& line) {
+  std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
+  std::fflush(stdout);
+}
+
+void Complain(const QString& line) {
+  std::fputs(qPrintable(QStringLiteral("sqlsim: ") + line + QLatin1Char('\n')), stderr);
+  std::fflush(stderr);
+}
+
+// Reloads the scenario file; confirms with the SHA-1 of the bytes read so a caller that wrote
+// the file can tell its own change from an earlier one.
+class TReloader : public QObject {
+public:
+  TReloader(const QString& path, TSimServer* server) : FPath(path), FServer(server) {
+    FWatcher.addPath(path);
+    FWatcher.addPath(QFileInfo(path).absolutePath());
+    // Editors and QSaveFile replace the file; watching the folder catches that, and a short
+    // pause lets a writer finish.
+    FDebounce.setSingleShot(true);
+    FDebounce.setInterval(30);
+    connect(&FDebounce, &QTimer::timeout, this, [this] { Reload(false); });
+    connect(&FWatcher, &QFileSystemWatcher::fileChanged, &FDebounce, qOverload<>(&QTimer::start));
+    connect(&FWatcher, &QFileSystemWatcher::directoryChanged, &FDebounce,
+            qOverload<>(&QTimer::start));
+    QFile f(path);
+    if (f.open(QIODevice::ReadOnly))
+      FLastHash = QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1);
+  }
+
+  void Reload(bool forced) {
+    if (!FWatcher.files().contains(FPath) && QFileInfo::exists(FPath)) FWatcher.addPath(FPath);
+    QFile f(FPath);
+    if (!f.open(QIODevice::ReadOnly)) {
+      if (forced) Say(QStringLiteral("reload failed: cannot read %1").arg(FPath));
+      return;
+    }
+    const QByteArray bytes = f.readAll();
+    const QByteArray hash = QCryptographicHash::hash(bytes, QCryptographicHash::Sha1);
+    if (!forced && hash == FLastHash) return;
+    QString error;
+    auto scenario = ParseScenario(bytes, &error);
+    if (!scenario) {
+      Say(QStringLiteral("reload failed: %1").arg(error));
+      return;
+    }
+    FLastHash = hash;
+    FServer->SetScenario(std::move(scenario));
+    Say(QStringLiteral("reloaded %1").arg(QString::fromLatin1(hash.toHex())));
+  }
+
+private:
+  QString FPath;
+  TSimServer* FServer;
+  QFileSystemWatcher FWatcher;
+  QTimer FDebounce;
+  QByteArray FLastHash;
+};
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("sqlsim"));
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      QStringLiteral("A TDS server on loopback that plays a SQL Server instance."));
+  parser.addHelpOption();
+  const QCommandLineOption scenarioOpt(
+      QStringLiteral("scenario"), QStringLiteral("Scenario JSON file."), QStringLiteral("file"));
+  const QCommandLineOption portOpt(QStringLiteral("port"),
+                                   QStringLiteral("TCP port on 127.0.0.1 (0: any free port)."),
+                                   QStringLiteral("n"), QStringLiteral("0"));
+  const QCommandLineOption ssrpOpt(QStringLiteral("ssrp-port"),
+                                   QStringLiteral("Also answer SSRP on this UDP port of 127.0.0.1 "
+                                                  "(0: any free port)."),
+                                   QStringLiteral("n"));
+  const QCommandLineOption logOpt(QStringLiteral("log"),
+                                  QStringLiteral("Append every login and batch to this file."),
+                                  QStringLiteral("file"));
+  parser.addOptions({scenarioOpt, portOpt, ssrpOpt, logOpt});
+  parser.process(app);
+
+  if (!parser.isSet(scenarioOpt)) {
+    Complain(QStringLiteral("--scenario FILE is required"));
+    return 2;
+  }
+  bool ok = false;
+  const uint port = parser.value(portOpt).toUInt(&ok);
+  if (!ok || port > 65535) {
+    Complain(QStringLiteral("--port must be a number from 0 to 65535"));
+    return 2;
+  }
+  uint ssrpPort = 0;
+  if (parser.isSet(ssrpOpt)) {
+    ssrpPort = parser.value(ssrpOpt).toUInt(&ok);
+    if (!ok || ssrpPort > 65535) {
+      Complain(QStringLiteral("--ssrp-port must be a number from 0 to 65535"));
+      return 2;
+    }
+  }
+
+  const QString scenarioPath = QFileInfo(parser.value(scenarioOpt)).absoluteFilePath();
+  QString error;
+  auto scenario = LoadScenarioFile(scenarioPath, &error);
+  if (!scenario) {
+    Complain(error);
+    return 1;
+  }
+
+  TSimServer server(scenario);
+  if (parser.isSet(logOpt)) {
+    auto log = std::make_unique<TSimLog>();
+    if (!log->Open(parser.value(logOpt), &error)) {
+      Complain(error);
+      return 1;
+    }
+    server.SetLog(std::move(log));
+  }
+  if (!server.Listen(quint16(port), &error)) {
+    Complain(QStringLiteral("cannot listen on 127.0.0.1:%1: %2").arg(port).arg(error));
+    return 1;
+  }
+
+  std::unique_ptr<TSsrpResponder> ssrp;
+  if (parser.isSet(ssrpOpt)) {
+    ssrp = std::make_unique<TSsrpResponder>([&server] { return server.Scenario(); }, server.Port());
+    if (!ssrp->Listen(quint16(ssrpPort), &error)) {
+      Complain(QStringLiteral("cannot bind UDP 127.0.0.1:%1: %2").arg(ssrpPort).arg(error));
+      return 1;
+    }
+    Say(QStringLiteral("ssrp on 127.0.0.1:%1").arg(ssrp->Port()));
+  }
+
+  TReloader reloader(scenarioPath, &server);
+
+  // Signals arrive through a pipe so that the work happens on the event loop.
+  if (::pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    Complain(QStringLiteral("cannot create the signal pipe"));
+    return 1;
+  }
+  QSocketNotifier notifier(SignalPipe[0], QSocketNotifier::Read);
+  QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&] {
+    char c = 0;
+    while (::read(SignalPipe[0], &c, 1) == 1) {
+      if (c == SIGHUP)
+        reloader.Reload(true);
+      else
+        QCoreApplication::quit();
+    }
+  });
+  struct sigaction sa = {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  sigaction(SIGHUP, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGINT, &sa, nullptr);
+
+  Say(QStringLiteral("listening on 127.0.0.1:%1").arg(server.Port()));
+  const int rc = app.exec();
+  ::close(SignalPipe[0]);
+  ::close(SignalPipe[1]);
+  return rc;
+}
