@@ -222,10 +222,12 @@ void TfrmConnect::FormShow() {
   LoadRecentServers();
 
   if (edtSQLServer->currentText().isEmpty()) {
-    const QString instance = dmMain->GetGlobalSetting(QStringLiteral("SQLInstance"), QString());
+    const QString instance =
+        dmMain->GetGlobalSetting(QString::fromLatin1(Settings::GlobalSQLInstance.Key), QString());
     edtSQLServer->setEditText(instance);
     if (!instance.isEmpty()) {
-      edtDatabase->setEditText(dmMain->GetGlobalSetting(QStringLiteral("Database"), QString()));
+      edtDatabase->setEditText(
+          dmMain->GetGlobalSetting(QString::fromLatin1(Settings::GlobalDatabase.Key), QString()));
       if (!edtDatabase->currentText().isEmpty()) {
         lblDatabase->setEnabled(true);
         UpdateOKButton();
@@ -233,14 +235,14 @@ void TfrmConnect::FormShow() {
     }
   }
 
-  // Only SQL Server connections are offered, so the stored type cannot pick the hidden page.
-  const int lastDBType = dmMain->GetSettingInteger(QStringLiteral("LastDBType"), 0);
-  if (lastDBType == int(TDBType::dbtLocal) || lastDBType == int(TDBType::dbtSQLServer))
-    pgcMain->setCurrentWidget(tabSQLServer);
+  // The stored type would pick the page; with the local page hidden the SQL Server page stays
+  // active whatever it holds. A malformed value still reports its error here.
+  static_cast<void>(dmMain->GetSettingInteger(Settings::LastDBType));
+  pgcMain->setCurrentWidget(tabSQLServer);
 }
 
 void TfrmConnect::LoadRecentServers() {
-  QString list = dmMain->GetSettingString(QStringLiteral("ConnectionListSQL"), QString());
+  QString list = dmMain->GetSettingString(Settings::ConnectionListSQL);
   list.replace(QLatin1Char('|'), QLatin1Char('\n'));
   FRecentLines = list.split(QLatin1Char('\n'));
   // A final bar ends the last line; it adds no empty line of its own.
@@ -354,7 +356,8 @@ void TfrmConnect::btnOKClick() {
 
   if (passed) {
     dmMain->SaveRecentConnection(ConnectionProperties);
-    dmMain->SetSettingInteger(QStringLiteral("LastDBType"), int(TDBType::dbtSQLServer));
+    dmMain->SetSettingInteger(QString::fromLatin1(Settings::LastDBType.Key),
+                              int(TDBType::dbtSQLServer));
     accept();
     return;
   }
