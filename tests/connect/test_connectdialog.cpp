@@ -243,18 +243,14 @@ private Q_SLOTS:
   void localPageHiddenEachShow() {
     OpenStore({});
     TfrmConnect d;
+    d.setAttribute(Qt::WA_DontShowOnScreen);
     for (int i = 0; i < 2; ++i) {
-      ModalHook::SetNextAnswer("frmConnect", [](QDialog& dialog) {
-        auto& c = static_cast<TfrmConnect&>(dialog);
-        // Someone made the local page visible and current between two showings.
-        c.pgcMain->setTabVisible(c.pgcMain->indexOf(c.tabLocal), true);
-        c.pgcMain->setCurrentWidget(c.tabLocal);
-        return int(QDialog::Rejected);
-      });
-      ModalHook::Exec(d);
       d.show();
       QVERIFY(!d.pgcMain->isTabVisible(d.pgcMain->indexOf(d.tabLocal)));
       QCOMPARE(d.pgcMain->currentWidget(), d.tabSQLServer);
+      // Whatever happened to the page in between, the next showing hides it again.
+      d.pgcMain->setTabVisible(d.pgcMain->indexOf(d.tabLocal), true);
+      d.pgcMain->setCurrentWidget(d.tabLocal);
       d.hide();
     }
   }
@@ -276,8 +272,7 @@ private Q_SLOTS:
     });
     QVERIFY(!outcome.Accepted);
     QVERIFY(!DataStore); // Cancel leaves the data store alone
-    QVERIFY(!QFile::exists(SettingsFile()) || !QFile(SettingsFile()).size() ||
-            !dmMain->GetSettingString("ConnectionListSQL", {}).size());
+    QVERIFY(!QFile::exists(SettingsFile()));
   }
 
   void recentLineWithLogin() {
