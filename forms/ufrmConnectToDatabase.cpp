@@ -5,13 +5,13 @@
 #include "datastore/udmDataStoreSQLServer.h"
 #include "forms/ufrmBrowseServers.h"
 #include "forms/ufrmMessageBox.h"
+#include "platform/gui/uGridView.h"
 #include "platform/gui/uHeaderPanel.h"
 #include "platform/gui/uModalHook.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QFrame>
-#include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,15 +21,6 @@
 #include <QToolButton>
 
 namespace {
-
-// Shows the hourglass for the guard's lifetime, whatever way the scope is left.
-class TWaitCursor {
-public:
-  TWaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~TWaitCursor() { QGuiApplication::restoreOverrideCursor(); }
-  TWaitCursor(const TWaitCursor&) = delete;
-  TWaitCursor& operator=(const TWaitCursor&) = delete;
-};
 
 // A recent line names a server when its first colon is its second character or later.
 QString ServerOfLine(const QString& line) {
@@ -344,7 +335,7 @@ void TfrmConnect::btnOKClick() {
 
   bool passed = false;
   {
-    TWaitCursor wait;
+    const TBusyCursor busy;
     // Paint the cursor change; no user input may slip in while the test runs.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 
