@@ -133,6 +133,7 @@ TfrmConnect::TfrmConnect(QWidget* owner) : QDialog(owner) {
   edtSQLPassword = new QLineEdit(tabSQLServer);
   edtSQLPassword->setObjectName("edtSQLPassword");
   edtSQLPassword->setEchoMode(QLineEdit::Password);
+  edtSQLPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // '*'
   edtSQLPassword->setGeometry(152, 212, 257, 21);
   edtSQLPassword->setEnabled(false);
   lblSQLPassword = MakeLabel(tr("&Password"), tabSQLServer, "lblSQLPassword", 72, 215);

@@ -22,6 +22,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -201,6 +202,9 @@ private Q_SLOTS:
       QCOMPARE(d.cbProvider->itemText(1), QString("MDAC"));
       QVERIFY(!d.edtDatabase->isEnabled());
       QCOMPARE(d.edtSQLPassword->echoMode(), QLineEdit::Password);
+      QCOMPARE(d.edtSQLPassword->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr,
+                                                    d.edtSQLPassword),
+               int('*'));
 
       // Only the SQL Server page shows.
       QCOMPARE(d.pgcMain->currentWidget(), d.tabSQLServer);
