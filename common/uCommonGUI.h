@@ -47,7 +47,8 @@ void ApplySystemFont(QWidget* Form, const QFont& IconFont);
 // - a table view takes them too, its header row H + 10 and its rows H + 4 high, H being the
 //   height of "Xj" in that font (a view with the property kDataBoundGridProperty set is a
 //   data-bound grid and left alone);
-// - a header panel centres its pictures in the band and scales a header font of its own;
+// - a header panel centres its pictures in the band, gives a font of its own the icon
+//   family and scales a header font of its own;
 // - a tab widget scales its "tabHeight" property (pixels, applied to its tabs) and a tab
 //   font of its own;
 // - a rich text box with a font of its own takes the icon family and scales its height.

@@ -22,23 +22,31 @@ bool IsRealHost(const QString& host) {
 }
 
 // Drops trailing punctuation that ends a sentence rather than the address, and a closing
-// bracket that has no opening one inside the address.
-qsizetype TrimmedLength(const QString& candidate) {
+// bracket that has no opening one inside the address. Counts are kept as it trims, so a long
+// run of brackets costs one pass.
+qsizetype TrimmedLength(QStringView candidate) {
+  static constexpr QStringView opens = u"([{";
+  static constexpr QStringView closes = u")]}";
+  static constexpr QStringView punctuation = u".,;:!?'\"";
+  qsizetype open[3] = {}, close[3] = {};
+  for (const QChar c : candidate) {
+    if (const qsizetype i = opens.indexOf(c); i >= 0)
+      ++open[i];
+    else if (const qsizetype j = closes.indexOf(c); j >= 0)
+      ++close[j];
+  }
   qsizetype len = candidate.size();
   while (len > 0) {
     const QChar c = candidate.at(len - 1);
-    if (QStringLiteral(".,;:!?'\"").contains(c)) {
+    if (punctuation.contains(c)) {
       --len;
       continue;
     }
-    const int close = QStringLiteral(")]}").indexOf(c);
-    if (close >= 0) {
-      const QChar open = QStringLiteral("([{").at(close);
-      const QStringView body = QStringView(candidate).left(len);
-      if (body.count(open) < body.count(c)) {
-        --len;
-        continue;
-      }
+    const qsizetype i = closes.indexOf(c);
+    if (i >= 0 && open[i] < close[i]) {
+      --close[i];
+      --len;
+      continue;
     }
     break;
   }

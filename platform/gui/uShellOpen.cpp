@@ -1,5 +1,6 @@
 #include "platform/gui/uShellOpen.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -33,7 +34,8 @@ int CheckLocalFile(const QString& path) {
 #endif
 } // namespace
 
-TDesktopShellOpener::TDesktopShellOpener(QString program) : m_program(std::move(program)) {}
+TDesktopShellOpener::TDesktopShellOpener(QString program, int waitMs)
+    : m_program(std::move(program)), m_waitMs(waitMs) {}
 
 #ifdef Q_OS_WIN
 int TDesktopShellOpener::Open(const QString& link) {
@@ -59,11 +61,31 @@ int TDesktopShellOpener::Open(const QString& link) {
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
   const QString program = QStandardPaths::findExecutable(m_program);
   if (program.isEmpty()) return ShellResult::NoAssociation;
-  // The opener runs detached: it may keep running as long as the browser does.
-  return QProcess::startDetached(program, {target}) ? ShellResult::Success
-                                                    : ShellResult::OutOfResources;
+  auto* opener = new QProcess(QCoreApplication::instance());
+  opener->setProgram(program);
+  opener->setArguments({target});
+  opener->setStandardInputFile(QProcess::nullDevice());
+  opener->setStandardOutputFile(QProcess::nullDevice());
+  opener->setStandardErrorFile(QProcess::nullDevice());
+  opener->start();
+  if (!opener->waitForStarted()) {
+    delete opener;
+    return ShellResult::OutOfResources;
+  }
+  if (!opener->waitForFinished(m_waitMs)) {
+    QObject::connect(opener, &QProcess::finished, opener, &QObject::deleteLater);
+    return ShellResult::Success;
+  }
+  const bool exited = opener->exitStatus() == QProcess::NormalExit;
+  const int code = opener->exitCode();
+  delete opener;
+  // xdg-open: 0 done, 2 a file is missing, 3 no tool to open it, 4 the action failed.
+  if (exited && code == 0) return ShellResult::Success;
+  if (exited && code == 2) return ShellResult::FileNotFound;
+  return ShellResult::NoAssociation;
 #else
   Q_UNUSED(m_program);
+  Q_UNUSED(m_waitMs);
   const QUrl url = HasUrlScheme(target) ? QUrl(target) : QUrl::fromLocalFile(target);
   return QDesktopServices::openUrl(url) ? ShellResult::Success : ShellResult::NoAssociation;
 #endif

@@ -25,15 +25,18 @@ public:
 
 // The platform's own opener: ShellExecuteW on Windows; elsewhere xdg-open (or the desktop
 // services where there is none) after checking local files, so a missing file or folder
-// gives 2 or 3 and a missing opener 31.
+// gives 2 or 3. xdg-open's own failures (nothing can open the link, as for a mailto link
+// without a mail program) give 31. An opener still running after the wait (some run the
+// browser in the foreground) counts as success and is left to finish.
 class TDesktopShellOpener : public TShellOpener {
 public:
-  // program: the opener to start on Linux and the BSDs; tests give one that does not exist.
-  explicit TDesktopShellOpener(QString program = QStringLiteral("xdg-open"));
+  // program: the opener to start on Linux and the BSDs; tests give their own.
+  explicit TDesktopShellOpener(QString program = QStringLiteral("xdg-open"), int waitMs = 2000);
   int Open(const QString& link) override;
 
 private:
   QString m_program;
+  int m_waitMs;
 };
 
 // The opener OpenLink uses.

@@ -8,7 +8,10 @@
 #include "platform/gui/uModalHook.h"
 #include "uVersion.h"
 
+#include <QFile>
 #include <QLabel>
+#include <QProcess>
+#include <QTemporaryDir>
 
 class TestOpenLink : public QObject {
   Q_OBJECT
@@ -117,6 +120,61 @@ private Q_SLOTS:
     QFETCH(QString, link);
     TDesktopShellOpener opener(QStringLiteral("velmora-no-such-opener"));
     QTEST(opener.Open(link), "result");
+  }
+
+  // What the opener program says decides the result; the link reaches it as one argument.
+  void desktopOpenerProgram_data() {
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<int>("result");
+    const QString record = "printf '%s|' \"$#\" \"$@\" > \"$0.args\"\n";
+    QTest::newRow("opened") << record + "exit 0"
+                            << "mailto:a@example.com?subject=a b" << int(ShellResult::Success);
+    QTest::newRow("file missing") << record + "exit 2"
+                                  << "https://example.com/" << int(ShellResult::FileNotFound);
+    QTest::newRow("no tool") << record + "exit 3"
+                             << "https://example.com/" << int(ShellResult::NoAssociation);
+    QTest::newRow("action failed") << record + "exit 4"
+                                   << "mailto:a@example.com" << int(ShellResult::NoAssociation);
+    QTest::newRow("killed") << record + "kill -9 $$"
+                            << "https://example.com/" << int(ShellResult::NoAssociation);
+  }
+
+  void desktopOpenerProgram() {
+    QFETCH(QString, script);
+    QFETCH(QString, link);
+    QTemporaryDir dir;
+    const QString program = dir.filePath("opener");
+    QFile file(program);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(("#!/bin/sh\n" + script + "\n").toUtf8());
+    file.close();
+    file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+    TDesktopShellOpener opener(program);
+    QTEST(opener.Open(link), "result");
+    QFile args(program + ".args");
+    QVERIFY(args.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(args.readAll()), "1|" + link + "|");
+  }
+
+  // An opener that runs the browser itself does not return; after the wait it counts as
+  // opened and is left running.
+  void desktopOpenerStillRunning() {
+    QTemporaryDir dir;
+    const QString program = dir.filePath("opener");
+    QFile file(program);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("#!/bin/sh\nexec sleep 30\n");
+    file.close();
+    file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+    TDesktopShellOpener opener(program, 100);
+    QCOMPARE(opener.Open("https://example.com/"), int(ShellResult::Success));
+    auto* running = qApp->findChild<QProcess*>();
+    QVERIFY(running);
+    QCOMPARE(running->state(), QProcess::Running);
+    running->kill();
+    QVERIFY(running->waitForFinished());
+    QTRY_VERIFY(!qApp->findChild<QProcess*>());
   }
 
   void bannerOpensTheSite() {
