@@ -298,6 +298,7 @@ void TfrmMain::FormShow() {
 void TfrmMain::SetupPlacement() {
   // Bound by name: dmMain is created after this window and first needed when it shows.
   fsMain = new TFormStorage(this);
+  fsMain->setObjectName("fsMain");
   fsMain->SetStorageProvider([] { return dmMain ? &dmMain->iniUser : nullptr; });
   fsMain->AddIntegerProperty(
       QStringLiteral("pnlHeaderDetails.Height"), [this] { return NxSplitter1->sizes().value(1); },

@@ -19,8 +19,9 @@ bool SameName(const QString& a, const QString& b) {
 // Where no write bit is set, the file is meant to stay as it is, even for a user (root) whom
 // the system would let write.
 bool IsWriteProtected(const QFileInfo& info) {
-  constexpr auto anyWrite = QFileDevice::WriteOwner | QFileDevice::WriteGroup |
-                            QFileDevice::WriteOther | QFileDevice::WriteUser;
+  // The "user" flag reflects this process's access, which root always has: not part of it.
+  constexpr auto anyWrite =
+      QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
   return !info.isWritable() || !(info.permissions() & anyWrite);
 }
 
@@ -64,6 +65,10 @@ std::optional<int> ParseDecimalInteger(const QString& text) {
     if (value > limit) return std::nullopt;
   }
   return int(negative ? -value : value);
+}
+
+TIniStore::TIniStore() {
+  LoadFromBytes(QByteArray());
 }
 
 TIniStore::TIniStore(const QString& fileName) {
@@ -171,12 +176,16 @@ void TIniStore::SplitPath(const QString& path, QString& section, QString& key) {
   if (section.isEmpty()) section = DefaultSection();
 }
 
+bool TIniStore::SectionMatches(qsizetype index, const QString& section) const {
+  if (section.isEmpty()) return index == 0;
+  return m_sections[index].addressable && SameName(m_sections[index].name, section);
+}
+
 bool TIniStore::FindEntry(const QString& section, const QString& key, qsizetype& s,
                           qsizetype& l) const {
   for (s = 0; s < m_sections.size(); ++s) {
     const TSection& sec = m_sections[s];
-    const bool match = section.isEmpty() ? s == 0 : sec.addressable && SameName(sec.name, section);
-    if (!match) continue;
+    if (!SectionMatches(s, section)) continue;
     for (l = 0; l < sec.lines.size(); ++l)
       if (sec.lines[l].isEntry && SameName(sec.lines[l].key, key)) return true;
   }
@@ -201,8 +210,7 @@ void TIniStore::EnsureLastLineEnded() {
 }
 
 void TIniStore::SetValue(const QString& section, const QString& key, const QString& value) {
-  if (m_readOnly || !IsValidKey(key) || (!section.isEmpty() && !IsValidSectionName(section)))
-    return;
+  if (m_readOnly) return;
   const QString stored = StorableValue(value);
 
   qsizetype s = 0, l = 0;
@@ -224,6 +232,8 @@ void TIniStore::SetValue(const QString& section, const QString& key, const QStri
     return;
   }
 
+  // A new key or section must read back as itself.
+  if (!IsValidKey(key)) return;
   TLine line;
   line.isEntry = true;
   line.key = key;
@@ -232,8 +242,7 @@ void TIniStore::SetValue(const QString& section, const QString& key, const QStri
 
   for (s = 0; s < m_sections.size(); ++s) {
     TSection& sec = m_sections[s];
-    const bool match = section.isEmpty() ? s == 0 : sec.addressable && SameName(sec.name, section);
-    if (!match) continue;
+    if (!SectionMatches(s, section)) continue;
     // After the section's last entry, so that comments and blank lines before the next
     // header stay where they are.
     qsizetype at = 0;
@@ -247,6 +256,7 @@ void TIniStore::SetValue(const QString& section, const QString& key, const QStri
     return;
   }
 
+  if (!IsValidSectionName(section)) return;
   EnsureLastLineEnded();
   const bool empty = SaveToBytes().trimmed().isEmpty();
   TSection sec;
@@ -278,8 +288,7 @@ QStringList TIniStore::KeyNames(const QString& section) const {
   QStringList names;
   for (qsizetype s = 0; s < m_sections.size(); ++s) {
     const TSection& sec = m_sections[s];
-    const bool match = section.isEmpty() ? s == 0 : sec.addressable && SameName(sec.name, section);
-    if (!match) continue;
+    if (!SectionMatches(s, section)) continue;
     for (const TLine& line : sec.lines)
       if (line.isEntry && !names.contains(line.key, Qt::CaseInsensitive)) names.append(line.key);
   }
@@ -337,8 +346,11 @@ bool WriteFileAtomically(const QString& fileName, const QByteArray& data) {
   if (info.exists() && (!info.isFile() || IsWriteProtected(info))) return false;
   if (!QDir().mkpath(info.absolutePath())) return false;
   QSaveFile file(fileName);
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  if (file.write(data) != data.size()) {
+  // Unbuffered: QSaveFile notices a failed write() but commits even when the flush of its own
+  // buffer fails (a disk that fills up at the end), which would replace the old file with a
+  // truncated one.
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
+  if (file.write(data) != data.size() || file.error() != QFileDevice::NoError) {
     file.cancelWriting();
     return false;
   }

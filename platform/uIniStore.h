@@ -21,7 +21,7 @@ std::optional<int> ParseDecimalInteger(const QString& text);
 
 class TIniStore {
 public:
-  TIniStore() = default;
+  TIniStore();
   explicit TIniStore(const QString& fileName);
   ~TIniStore();
   TIniStore(const TIniStore&) = delete;
@@ -78,6 +78,7 @@ private:
     QList<TLine> lines;
   };
 
+  bool SectionMatches(qsizetype index, const QString& section) const;
   bool FindEntry(const QString& section, const QString& key, qsizetype& s, qsizetype& l) const;
   QByteArray EntryLine(const QString& key, const QString& value) const;
   void EnsureLastLineEnded();

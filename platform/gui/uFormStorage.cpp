@@ -23,9 +23,7 @@ void WriteInt(TIniStore& store, const QString& section, const QString& key, int 
 }
 } // namespace
 
-TFormStorage::TFormStorage(QWidget* form) : QObject(form), m_form(form) {
-  setObjectName(QStringLiteral("fsMain"));
-}
+TFormStorage::TFormStorage(QWidget* form) : QObject(form), m_form(form) {}
 
 void TFormStorage::AddIntegerProperty(const QString& name, std::function<int()> get,
                                       std::function<void(int)> set) {
