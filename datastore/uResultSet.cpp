@@ -2,8 +2,10 @@
 #include "datastore/uResultSetBuilder.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 
@@ -25,7 +27,8 @@ struct TColumn {
   std::vector<std::int32_t> Int32; // Integer; for DateTime the milliseconds of the day
   std::vector<std::int64_t> Int64; // Int64; for DateTime the Julian day
   std::vector<double> Float;
-  std::vector<char16_t> Chars; // Text, UnicodeText, Decimal
+  std::vector<char16_t> Chars; // Text, UnicodeText
+  std::vector<char> Bytes;     // Decimal: digits, sign and point are plain ASCII
   std::vector<std::size_t> Ends;
 
   bool IsText() const {
@@ -34,6 +37,8 @@ struct TColumn {
   }
   QString Text(std::size_t row) const {
     const std::size_t begin = row ? Ends[row - 1] : 0;
+    if (Kind == TFieldKind::Decimal)
+      return QString::fromLatin1(Bytes.data() + begin, qsizetype(Ends[row] - begin));
     return QString::fromUtf16(Chars.data() + begin, qsizetype(Ends[row] - begin));
   }
   QDateTime DateTime(std::size_t row) const {
@@ -289,7 +294,8 @@ struct TFetchColumn {
   bool TimeOnly = false; // a time of day: shown on 1900-01-01, as the server converts it
   bool Bound = false;
   SQLLEN BufferBytes = 0;
-  std::size_t Offset = 0; // into the row buffer, when bound
+  std::size_t IndicatorOffset = 0; // into a row of the block, when bound
+  std::size_t Offset = 0;
 };
 
 SQLSMALLINT CTypeCode(TCType c) {
@@ -435,9 +441,14 @@ void AppendNull(TColumn& c) {
     c.Int32.push_back(0);
     break;
   default:
-    c.Ends.push_back(c.Chars.size());
+    c.Ends.push_back(c.Kind == TFieldKind::Decimal ? c.Bytes.size() : c.Chars.size());
     break;
   }
+}
+
+void EndText(TColumn& c) {
+  c.Null.push_back(0);
+  c.Ends.push_back(c.Kind == TFieldKind::Decimal ? c.Bytes.size() : c.Chars.size());
 }
 
 void AppendFixed(TColumn& c, const TFetchColumn& f, const void* value) {
@@ -474,8 +485,8 @@ void AppendChars(TColumn& c, TCType type, const void* data, std::size_t bytes) {
     const auto* p = static_cast<const char16_t*>(data);
     c.Chars.insert(c.Chars.end(), p, p + bytes / sizeof(char16_t));
   } else {
-    const auto* p = static_cast<const unsigned char*>(data);
-    c.Chars.insert(c.Chars.end(), p, p + bytes); // digits, sign and point: plain ASCII
+    const auto* p = static_cast<const char*>(data);
+    c.Bytes.insert(c.Bytes.end(), p, p + bytes);
   }
 }
 
@@ -514,6 +525,72 @@ void GetData(SQLHSTMT stmt, SQLUSMALLINT number, TColumn& c, const TFetchColumn&
   c.Ends.push_back(c.Chars.size());
 }
 
+// Room for `more` values without giving up geometric growth.
+template <typename T> void Grow(std::vector<T>& v, std::size_t more) {
+  if (v.capacity() - v.size() < more)
+    v.reserve(std::max(v.size() + more, std::max<std::size_t>(v.capacity() * 2, 1024)));
+}
+
+template <typename Append>
+void ForEachValue(TColumn& c, const TFetchColumn& f, const unsigned char* block,
+                  std::size_t rowBytes, std::size_t rows, Append append) {
+  Grow(c.Null, rows);
+  for (std::size_t r = 0; r < rows; ++r) {
+    const unsigned char* row = block + r * rowBytes;
+    SQLLEN indicator;
+    std::memcpy(&indicator, row + f.IndicatorOffset, sizeof indicator);
+    if (indicator == SQL_NULL_DATA)
+      AppendNull(c);
+    else
+      append(row + f.Offset, indicator);
+  }
+}
+
+template <typename T, typename From>
+void AppendNumbers(TColumn& c, std::vector<T>& to, const TFetchColumn& f,
+                   const unsigned char* block, std::size_t rowBytes, std::size_t rows) {
+  Grow(to, rows);
+  ForEachValue(c, f, block, rowBytes, rows, [&](const unsigned char* value, SQLLEN) {
+    From v;
+    std::memcpy(&v, value, sizeof v);
+    c.Null.push_back(0);
+    to.push_back(T(v));
+  });
+}
+
+// Appends `rows` rows of a bound column from a block laid out row by row.
+void AppendBlock(TColumn& c, const TFetchColumn& f, const unsigned char* block,
+                 std::size_t rowBytes, std::size_t rows) {
+  switch (f.C) {
+  case TCType::Int32:
+    AppendNumbers<std::int32_t, SQLINTEGER>(c, c.Int32, f, block, rowBytes, rows);
+    return;
+  case TCType::Int64:
+    AppendNumbers<std::int64_t, SQLBIGINT>(c, c.Int64, f, block, rowBytes, rows);
+    return;
+  case TCType::Double:
+    AppendNumbers<double, SQLDOUBLE>(c, c.Float, f, block, rowBytes, rows);
+    return;
+  case TCType::Real:
+  case TCType::Timestamp:
+    ForEachValue(c, f, block, rowBytes, rows,
+                 [&](const unsigned char* value, SQLLEN) { AppendFixed(c, f, value); });
+    return;
+  case TCType::WideText:
+  case TCType::AnsiText: {
+    Grow(c.Ends, rows);
+    const SQLLEN terminator = f.C == TCType::WideText ? SQLLEN(sizeof(SQLWCHAR)) : 1;
+    ForEachValue(c, f, block, rowBytes, rows, [&](const unsigned char* value, SQLLEN indicator) {
+      if (indicator == SQL_NO_TOTAL || indicator < 0 || indicator > f.BufferBytes - terminator)
+        ThrowTruncated(c);
+      AppendChars(c, f.C, value, std::size_t(indicator));
+      EndText(c);
+    });
+    return;
+  }
+  }
+}
+
 } // namespace
 
 void TResultSetBuilder::Fetch(SQLHSTMT stmt, TResultSet& target,
@@ -527,7 +604,7 @@ void TResultSetBuilder::Fetch(SQLHSTMT stmt, TResultSet& target,
   std::vector<TFetchColumn> fetch(static_cast<std::size_t>(count));
 
   // Columns are bound up to the first one that needs SQLGetData; the rest are read with it,
-  // in order, which every driver allows.
+  // in order, which every driver allows. Bound values sit row by row: indicator, then value.
   bool binding = true;
   std::size_t rowBytes = 0;
   for (SQLSMALLINT i = 0; i < count; ++i) {
@@ -549,28 +626,53 @@ void TResultSetBuilder::Fetch(SQLHSTMT stmt, TResultSet& target,
     binding = binding && bindable;
     if (binding) {
       f.Bound = true;
-      f.Offset = rowBytes;
-      rowBytes += (std::size_t(f.BufferBytes) + 7) & ~std::size_t(7);
+      f.IndicatorOffset = rowBytes;
+      f.Offset = rowBytes + sizeof(SQLLEN);
+      rowBytes = f.Offset + ((std::size_t(f.BufferBytes) + 7) & ~std::size_t(7));
     }
   }
 
-  std::vector<std::uint64_t> rowStorage((rowBytes + 7) / 8);
-  auto* row = reinterpret_cast<unsigned char*>(rowStorage.data());
-  std::vector<SQLLEN> indicators(static_cast<std::size_t>(count));
+  // With every column bound, rows come in blocks: one driver call per block instead of per row.
+  const bool allBound = binding;
+  const std::size_t blockRows =
+      allBound && rowBytes ? std::clamp<std::size_t>((256 * 1024) / rowBytes, 1, 512) : 1;
+  std::vector<std::uint64_t> storage((std::max<std::size_t>(rowBytes, 8) * blockRows + 7) / 8);
+  auto* block = reinterpret_cast<unsigned char*>(storage.data());
+  std::vector<SQLUSMALLINT> rowStatus(blockRows, SQL_ROW_SUCCESS);
+  SQLULEN fetched = 0;
+
   // The buffers die with this call; the statement must not keep pointers to them.
   struct TUnbind {
     SQLHSTMT Stmt;
-    ~TUnbind() { SQLFreeStmt(Stmt, SQL_UNBIND); }
+    ~TUnbind() {
+      SQLFreeStmt(Stmt, SQL_UNBIND);
+      SQLSetStmtAttr(Stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN(1)), 0);
+      SQLSetStmtAttr(Stmt, SQL_ATTR_ROW_BIND_TYPE,
+                     reinterpret_cast<SQLPOINTER>(SQLULEN(SQL_BIND_BY_COLUMN)), 0);
+      SQLSetStmtAttr(Stmt, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+      SQLSetStmtAttr(Stmt, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+    }
   } unbind{stmt};
+  OdbcCheck(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_BIND_TYPE,
+                           reinterpret_cast<SQLPOINTER>(SQLULEN(rowBytes)), 0),
+            SQL_HANDLE_STMT, stmt, "SQLSetStmtAttr");
+  OdbcCheck(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE,
+                           reinterpret_cast<SQLPOINTER>(SQLULEN(blockRows)), 0),
+            SQL_HANDLE_STMT, stmt, "SQLSetStmtAttr");
+  OdbcCheck(SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_HANDLE_STMT, stmt,
+            "SQLSetStmtAttr");
+  OdbcCheck(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, rowStatus.data(), 0), SQL_HANDLE_STMT,
+            stmt, "SQLSetStmtAttr");
   for (SQLSMALLINT i = 0; i < count; ++i) {
     const TFetchColumn& f = fetch[std::size_t(i)];
     if (f.Bound)
-      OdbcCheck(SQLBindCol(stmt, SQLUSMALLINT(i + 1), CTypeCode(f.C), row + f.Offset, f.BufferBytes,
-                           &indicators[std::size_t(i)]),
+      OdbcCheck(SQLBindCol(stmt, SQLUSMALLINT(i + 1), CTypeCode(f.C), block + f.Offset,
+                           f.BufferBytes, reinterpret_cast<SQLLEN*>(block + f.IndicatorOffset)),
                 SQL_HANDLE_STMT, stmt, "SQLBindCol");
   }
 
   for (;;) {
+    fetched = 0;
     const SQLRETURN rc = SQLFetch(stmt);
     if (rc == SQL_NO_DATA) {
       for (TOdbcDiagRecord& r : CollectDiagnostics(SQL_HANDLE_STMT, stmt))
@@ -578,32 +680,32 @@ void TResultSetBuilder::Fetch(SQLHSTMT stmt, TResultSet& target,
       break;
     }
     OdbcCheck(rc, SQL_HANDLE_STMT, stmt, "SQLFetch");
-    if (rc == SQL_SUCCESS_WITH_INFO)
-      for (TOdbcDiagRecord& r : CollectDiagnostics(SQL_HANDLE_STMT, stmt))
+    if (rc == SQL_SUCCESS_WITH_INFO) {
+      std::vector<TOdbcDiagRecord> records = CollectDiagnostics(SQL_HANDLE_STMT, stmt);
+      for (std::size_t r = 0; r < std::min<std::size_t>(fetched, blockRows); ++r)
+        if (rowStatus[r] == SQL_ROW_ERROR) throw TOdbcError(JoinDiagnostics(records, false));
+      for (TOdbcDiagRecord& r : records)
         if (r.State != QLatin1String("01004")) // truncation: caught per column below
           info.push_back(std::move(r));
-
-    for (std::size_t i = 0; i < std::size_t(count); ++i) {
-      TColumn& c = fresh.Columns[i];
-      const TFetchColumn& f = fetch[i];
-      if (!f.Bound) {
-        GetData(stmt, SQLUSMALLINT(i + 1), c, f);
-        continue;
-      }
-      const SQLLEN indicator = indicators[i];
-      if (indicator == SQL_NULL_DATA) {
-        AppendNull(c);
-      } else if (f.C == TCType::WideText || f.C == TCType::AnsiText) {
-        const SQLLEN terminator = f.C == TCType::WideText ? SQLLEN(sizeof(SQLWCHAR)) : 1;
-        if (indicator == SQL_NO_TOTAL || indicator > f.BufferBytes - terminator) ThrowTruncated(c);
-        AppendChars(c, f.C, row + f.Offset, std::size_t(indicator));
-        c.Null.push_back(0);
-        c.Ends.push_back(c.Chars.size());
-      } else {
-        AppendFixed(c, f, row + f.Offset);
-      }
     }
-    ++fresh.Rows;
+
+    const std::size_t rows = std::min<std::size_t>(fetched, blockRows);
+    if (allBound) {
+      // Column by column through the block: one decision per column, not per value.
+      for (std::size_t i = 0; i < std::size_t(count); ++i)
+        AppendBlock(fresh.Columns[i], fetch[i], block, rowBytes, rows);
+      fresh.Rows += rows;
+      continue;
+    }
+    for (std::size_t r = 0; r < rows; ++r) {
+      for (std::size_t i = 0; i < std::size_t(count); ++i) {
+        if (fetch[i].Bound)
+          AppendBlock(fresh.Columns[i], fetch[i], block + r * rowBytes, rowBytes, 1);
+        else
+          GetData(stmt, SQLUSMALLINT(i + 1), fresh.Columns[i], fetch[i]);
+      }
+      ++fresh.Rows;
+    }
   }
   fresh.Active = true;
   *target.d = std::move(fresh);

@@ -36,6 +36,12 @@ std::vector<TOdbcDiagRecord> Open(TOdbcConnection& connection,
   return connection.Open(settings.Text, kLoginTimeoutSeconds);
 }
 
+// The text of a caught failure: all lines of the driver's records, or the error's own message.
+QString ErrorText(const std::exception& e) {
+  if (const auto* odbc = dynamic_cast<const TOdbcError*>(&e)) return odbc->Text();
+  return QString::fromUtf8(e.what());
+}
+
 void Append(std::vector<TOdbcDiagRecord>& to, std::vector<TOdbcDiagRecord> records) {
   for (TOdbcDiagRecord& r : records)
     to.push_back(std::move(r));
@@ -119,8 +125,7 @@ bool TDataStoreSQLServer::InitWithConnProps(TSQLConnectionProperties Props) {
     if (const std::optional<int> major = ServerMajorVersion(version))
       IsSQL2005OrNewer = *major >= 9;
   } catch (const std::exception& e) {
-    const auto* odbc = dynamic_cast<const TOdbcError*>(&e);
-    AddError(odbc ? odbc->Text() : QString::fromStdString(e.what()));
+    AddError(ErrorText(e));
   }
   return Errors.isEmpty();
 }
@@ -133,10 +138,8 @@ bool TDataStoreSQLServer::TestConnection(TSQLConnectionProperties Props) {
     Open(temporary, ApplyConnectionProperties(temporary, Props, QString()));
     return true;
   } catch (const std::exception& e) {
-    const auto* odbc = dynamic_cast<const TOdbcError*>(&e);
     Errors << Tr("Error connecting to database (%1) on instance (%2): %3")
-                  .arg(Props.Database, Props.Instance,
-                       odbc ? odbc->Text() : QString::fromStdString(e.what()));
+                  .arg(Props.Database, Props.Instance, ErrorText(e));
     return false;
   }
 }
@@ -188,8 +191,7 @@ bool TDataStoreSQLServer::Run(const QString& text, bool openResult) {
     }
   } catch (const std::exception& e) {
     if (openResult) d->Query.Close();
-    const auto* odbc = dynamic_cast<const TOdbcError*>(&e);
-    AddError(odbc ? odbc->Text() : QString::fromStdString(e.what()));
+    AddError(ErrorText(e));
     ok = false;
   }
   HandleInfoMessage(JoinDiagnostics(info, true));

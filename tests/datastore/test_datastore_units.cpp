@@ -6,6 +6,7 @@
 #include "datastore/uServerVersion.h"
 #include "datastore/udmDataStoreSQLServer.h"
 
+#include <QMap>
 #include <QTest>
 #include <stdexcept>
 
@@ -22,6 +23,69 @@ TSQLConnectionProperties Props(const QString& instance, const QString& login = "
   p.SQLPassword = password;
   p.Provider = provider;
   return p;
+}
+
+// How FreeTDS 1.3 reads a connection string: a braced value ends at the first "};" (or at the
+// end of the text), and doubled braces stay doubled.
+QMap<QString, QString> ParseLikeFreeTds(const QString& text) {
+  QMap<QString, QString> result;
+  qsizetype p = 0;
+  while (p < text.size()) {
+    while (p < text.size() && text[p] == ';')
+      ++p;
+    const qsizetype eq = text.indexOf('=', p);
+    if (eq < 0) break;
+    const QString key = text.mid(p, eq - p).trimmed().toUpper();
+    p = eq + 1;
+    qsizetype end;
+    if (p < text.size() && text[p] == '{') {
+      ++p;
+      end = text.indexOf("};", p);
+      if (end < 0) end = text.size();
+    } else {
+      end = text.indexOf(';', p);
+      if (end < 0) end = text.size();
+    }
+    result.insert(key, text.mid(p, end - p));
+    p = end;
+    if (p < text.size() && text[p] == '}') ++p;
+    ++p;
+  }
+  return result;
+}
+
+// How the ODBC standard (and Microsoft's driver) reads one: }} inside braces is one }.
+QMap<QString, QString> ParseLikeOdbc(const QString& text) {
+  QMap<QString, QString> result;
+  qsizetype p = 0;
+  while (p < text.size()) {
+    const qsizetype eq = text.indexOf('=', p);
+    if (eq < 0) break;
+    const QString key = text.mid(p, eq - p).trimmed().toUpper();
+    p = eq + 1;
+    QString value;
+    if (p < text.size() && text[p] == '{') {
+      for (++p; p < text.size(); ++p) {
+        if (text[p] == '}') {
+          if (p + 1 < text.size() && text[p + 1] == '}') {
+            value += '}';
+            ++p;
+            continue;
+          }
+          ++p;
+          break;
+        }
+        value += text[p];
+      }
+    } else {
+      const qsizetype end = text.indexOf(';', p) < 0 ? text.size() : text.indexOf(';', p);
+      value = text.mid(p, end - p);
+      p = end;
+    }
+    result.insert(key, value);
+    if (p < text.size() && text[p] == ';') ++p;
+  }
+  return result;
 }
 
 } // namespace
@@ -185,6 +249,38 @@ private Q_SLOTS:
     const TOdbcConnectionString cs = BuildConnectionString(p, installed, "Tessaly GUI", false);
     QVERIFY2(cs.Error.isEmpty(), qPrintable(cs.Error));
     QCOMPARE(cs.Text, expected);
+  }
+
+  // Whatever the user types, the driver reads back exactly the values given and no keyword
+  // more; what FreeTDS cannot read back safely is refused.
+  void valuesRoundTrip_data() {
+    QTest::addColumn<QString>("driver");
+    QTest::newRow("FreeTDS") << "FreeTDS";
+    QTest::newRow("Microsoft") << "ODBC Driver 18 for SQL Server";
+  }
+  void valuesRoundTrip() {
+    QFETCH(QString, driver);
+    const bool freeTds = driver == "FreeTDS";
+    const QStringList pieces = {
+        "a", ";", "}", "{", "=", "};UID=x", "}}", " ", "Trusted_Connection=Yes"};
+    for (const QString& a : pieces)
+      for (const QString& b : pieces) {
+        const QString value = a + b;
+        TSQLConnectionProperties p = Props("db1", "u" + value, value);
+        p.Database = value + "d";
+        const TOdbcConnectionString cs = BuildConnectionString(p, {driver}, "App", false);
+        const bool refused = freeTds && (p.SQLLogin.contains("};") ||
+                                         p.SQLPassword.contains("};") || p.Database.contains("};"));
+        QCOMPARE(!cs.Error.isEmpty(), refused);
+        if (refused) continue;
+        const QMap<QString, QString> read =
+            freeTds ? ParseLikeFreeTds(cs.Text) : ParseLikeOdbc(cs.Text);
+        QCOMPARE(read.value("PWD"), p.SQLPassword);
+        QCOMPARE(read.value("UID"), p.SQLLogin);
+        QCOMPARE(read.value("DATABASE"), p.Database);
+        QCOMPARE(read.value("APP"), QString("App"));
+        QVERIFY2(!read.contains("TRUSTED_CONNECTION"), qPrintable(cs.Text));
+      }
   }
 
   void applicationNameLeftOut() {
