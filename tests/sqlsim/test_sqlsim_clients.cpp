@@ -151,7 +151,9 @@ private slots:
   void tediousStatements_data();
   void tediousStatements();
   void tsqlStatements();
+  void isqlStatements_data();
   void isqlStatements();
+  void tediousRpc();
   void tdsVersions_data();
   void tdsVersions();
   void refusals_data();
@@ -414,14 +416,23 @@ void TTestSqlSimClients::tsqlStatements() {
   QCOMPARE(texts, expected);
 }
 
-// The ODBC driver, through isql with SQLExecDirect, reads the same values and messages.
+// The ODBC driver, through isql, reads the same values and messages, with plain batches
+// (SQLExecDirect) and with prepared statements (sp_prepexec RPC requests).
+void TTestSqlSimClients::isqlStatements_data() {
+  QTest::addColumn<bool>("direct");
+  QTest::newRow("SQLExecDirect") << true;
+  QTest::newRow("SQLPrepare and SQLExecute") << false;
+}
+
 void TTestSqlSimClients::isqlStatements() {
+  QFETCH(bool, direct);
   TSqlSimProcess sim;
   QVERIFY2(sim.Start(FixtureFor("10.50.1600.1")), qPrintable(sim.ErrorString()));
   const TClientRun r =
       RunIsql(sim.Port(), "demo", "demo",
               {VersionQuery, SysDatabases, SqlPerf, UseZ, LogInfo, OpenTran, SysFiles,
-               Recovery("Zürich''s]db"), BackupSet("Zürich''s]db"), ReuseWait("Zürich''s]db")});
+               Recovery("Zürich''s]db"), BackupSet("Zürich''s]db"), ReuseWait("Zürich''s]db")},
+              QString(), direct);
   QVERIFY(r.Finished);
   QCOMPARE(r.ExitCode, 0);
   const QString out = r.Stdout + r.Stderr;
@@ -440,6 +451,28 @@ void TTestSqlSimClients::isqlStatements() {
   const qsizetype d = out.indexOf("SID           : 0x0105");
   QVERIFY2(a >= 0 && a < b && b < c && c < d, qPrintable(out));
   QCOMPARE(SentBatches(sim).size(), 10);
+}
+
+// tedious's execSql sends sp_executesql: the same answers come back inside the RPC reply.
+void TTestSqlSimClients::tediousRpc() {
+  if (!RequireTedious()) QSKIP("tedious is not installed");
+  TSqlSimProcess sim;
+  QVERIFY2(sim.Start(FixtureFor("11.0.2100.60")), qPrintable(sim.ErrorString()));
+  const QStringList batches{UseZ, LogInfo, OpenTran, "sp_nothing"};
+  const QJsonObject report =
+      RunTedious(sim.Port(), "demo", "demo", batches, QJsonObject{{"execSql", true}});
+  const QJsonArray results = report.value("results").toArray();
+  QCOMPARE(results.size(), 4);
+  QCOMPARE(results[1].toObject().value("rows").toArray().size(), 3);
+  QCOMPARE(results[1].toObject().value("columns").toArray().size(), 8);
+  QCOMPARE(Numbers(results[2].toObject().value("infos").toArray()).size(), 9);
+  QCOMPARE(
+      results[3].toObject().value("errors").toArray().first().toObject().value("number").toInt(),
+      2812);
+  int rpcs = 0;
+  for (const QJsonObject& e : sim.LogEntries())
+    rpcs += e.value("rpc").toString() == "sp_executesql";
+  QCOMPARE(rpcs, 4);
 }
 
 // Older clients: TDS 7.1 to 7.3 change the byte layout of DONE, INFO and the column metadata.
@@ -664,11 +697,18 @@ void TTestSqlSimClients::reloadChangesAnswers() {
   const TClientRun second = RunTsql(sim.Port(), "demo", "demo", {SqlPerf});
   QVERIFY2(second.Stdout.contains("Zürich's]db\t50\t99.5\t0"), qPrintable(second.Stdout));
 
+  // Without a signal the file watcher notices the change.
+  QString shrunk = grown;
+  shrunk.replace("\"logUsedPercent\": 99.5", "\"logUsedPercent\": 0.5");
+  QVERIFY2(sim.ApplyScenario(shrunk, 10000, false), qPrintable(sim.ErrorString()));
+  const TClientRun watched = RunTsql(sim.Port(), "demo", "demo", {SqlPerf});
+  QVERIFY2(watched.Stdout.contains("Zürich's]db\t50\t0.5\t0"), qPrintable(watched.Stdout));
+
   // A broken scenario is refused and the last good one stays in force.
   QVERIFY(!sim.ApplyScenario("{\"databases\": [{\"name\": 1}]}", 3000));
   QVERIFY(sim.IsRunning());
   const TClientRun third = RunTsql(sim.Port(), "demo", "demo", {SqlPerf});
-  QVERIFY2(third.Stdout.contains("Zürich's]db\t50\t99.5\t0"), qPrintable(third.Stdout));
+  QVERIFY2(third.Stdout.contains("Zürich's]db\t50\t0.5\t0"), qPrintable(third.Stdout));
 }
 
 // SSRP on loopback: the full list, one named instance, and silence for an unknown one.

@@ -56,7 +56,7 @@ TClientRun RunTsql(quint16 port, const QString& user, const QString& password,
 }
 
 TClientRun RunIsql(quint16 port, const QString& user, const QString& password,
-                   const QStringList& batches, const QString& database) {
+                   const QStringList& batches, const QString& database, bool direct) {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert(QStringLiteral("FREETDSCONF"), QStringLiteral("/dev/null"));
   QString conn = QStringLiteral("DRIVER=FreeTDS;SERVER=127.0.0.1;PORT=%1;UID=%2;PWD=%3;"
@@ -67,10 +67,10 @@ TClientRun RunIsql(quint16 port, const QString& user, const QString& password,
   QByteArray input;
   for (const QString& b : batches)
     input += b.toUtf8() + "\n";
-  return Run(QStringLiteral("isql"),
-             {QStringLiteral("-k"), conn, QStringLiteral("-b"), QStringLiteral("-v"),
-              QStringLiteral("-e"), QStringLiteral("-d|")},
-             input, env);
+  QStringList args{QStringLiteral("-k"), conn, QStringLiteral("-b"), QStringLiteral("-v"),
+                   QStringLiteral("-d|")};
+  if (direct) args << QStringLiteral("-e");
+  return Run(QStringLiteral("isql"), args, input, env);
 }
 
 bool TediousAvailable(QString* why) {

@@ -20,8 +20,10 @@ TClientRun RunTsql(quint16 port, const QString& user, const QString& password,
                    const QString& database = QString());
 
 // isql with a DSN-less connection string through the FreeTDS ODBC driver; one batch per line.
+// direct: SQLExecDirect (a plain batch); otherwise SQLPrepare and SQLExecute (RPC requests).
 TClientRun RunIsql(quint16 port, const QString& user, const QString& password,
-                   const QStringList& batches, const QString& database = QString());
+                   const QStringList& batches, const QString& database = QString(),
+                   bool direct = true);
 
 // The Node script tools/sqlsim/clients/run-batches.js; its JSON report, or an empty object.
 QJsonObject RunTedious(quint16 port, const QString& user, const QString& password,

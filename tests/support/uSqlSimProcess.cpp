@@ -149,7 +149,7 @@ QStringList TSqlSimProcess::LogLines() const {
   return out;
 }
 
-bool TSqlSimProcess::ApplyScenario(const QString& json, int timeoutMs) {
+bool TSqlSimProcess::ApplyScenario(const QString& json, int timeoutMs, bool signal) {
   if (!IsRunning()) {
     FError = QStringLiteral("the simulator is not running");
     return false;
@@ -164,7 +164,8 @@ bool TSqlSimProcess::ApplyScenario(const QString& json, int timeoutMs) {
   // earlier write (from its file watcher) is skipped.
   const QString expected =
       QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex());
-  ::kill(pid_t(FProcess->processId()), SIGHUP);
+  if (signal)
+    ::kill(pid_t(FProcess->processId()), SIGHUP);
   QDeadlineTimer deadline(timeoutMs);
   QString hash;
   while (WaitForLine(QStringLiteral("reloaded "), &hash,

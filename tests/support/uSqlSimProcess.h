@@ -53,8 +53,9 @@ public:
   // (login, database, sql) or "attention".
   QList<QJsonObject> LogEntries() const;
 
-  // Writes the scenario file anew and waits until the running simulator serves it.
-  bool ApplyScenario(const QString& json, int timeoutMs = 10000);
+  // Writes the scenario file anew and waits until the running simulator serves it. With
+  // signal false no SIGHUP is sent: the simulator's file watcher has to notice the change.
+  bool ApplyScenario(const QString& json, int timeoutMs = 10000, bool signal = true);
 
   // The path of the simulator binary, or an empty string when VELMORA_SQLSIM is not set.
   static QString SimulatorPath();

@@ -159,12 +159,7 @@ void TSimSession::Dispatch(const TMessage& msg) {
       return;
     }
     if (msg.Type == Tds::PktRpc) {
-      SendTokens(SimEngine::Errors(*FServer->Scenario(), FState,
-                                   {TSimMessage{50000, 16, 1,
-                                                QStringLiteral("This server answers SQL batches "
-                                                               "only; RPC requests are not "
-                                                               "supported.")}})
-                     .Tokens);
+      HandleRpc(msg.Body);
     } else {
       Tds::TTokenWriter w(FState.Format);
       w.Done(Tds::DoneFinal, 0, 0);
@@ -270,23 +265,118 @@ void TSimSession::HandleBatch(const QByteArray& body) {
     Close();
     return;
   }
-  const auto s = FServer->Scenario();
+  Run(*sql, std::nullopt);
+}
+
+void TSimSession::HandleRpc(const QByteArray& body) {
+  const auto rpc = Tds::ParseRpc(body, FState.Format);
+  if (!rpc) {
+    Close();
+    return;
+  }
+  const QList<Tds::TRpcParam>& params = rpc->Params;
+  auto text = [&](qsizetype i) {
+    return i < params.size() ? params[i].Text.value_or(QString()) : QString();
+  };
+  switch (rpc->ProcId) {
+  case Tds::ProcExecuteSql:
+    Run(text(0), TRpcWrap{QStringLiteral("sp_executesql"), std::nullopt});
+    return;
+  case Tds::ProcPrepExec: {
+    const qint32 handle = FNextHandle++;
+    FPrepared.insert(handle, text(2));
+    Run(text(2), TRpcWrap{QStringLiteral("sp_prepexec"), handle});
+    return;
+  }
+  case Tds::ProcPrepare: {
+    const qint32 handle = FNextHandle++;
+    FPrepared.insert(handle, text(2));
+    SendRpcOnly(TRpcWrap{QStringLiteral("sp_prepare"), handle}, {});
+    return;
+  }
+  case Tds::ProcExecute: {
+    const qint32 handle = params.isEmpty() ? 0 : qint32(params[0].Int.value_or(0));
+    if (!FPrepared.contains(handle)) {
+      SendRpcOnly(
+          TRpcWrap{QStringLiteral("sp_execute"), std::nullopt},
+          {TSimMessage{
+              8179, 16, 4,
+              QStringLiteral("Could not find prepared statement with handle %1.").arg(handle)}});
+      return;
+    }
+    Run(FPrepared.value(handle), TRpcWrap{QStringLiteral("sp_execute"), std::nullopt});
+    return;
+  }
+  case Tds::ProcUnprepare:
+    FPrepared.remove(params.isEmpty() ? 0 : qint32(params[0].Int.value_or(0)));
+    SendRpcOnly(TRpcWrap{QStringLiteral("sp_unprepare"), std::nullopt}, {});
+    return;
+  default: {
+    const QString name =
+        rpc->ProcName.isEmpty() ? QStringLiteral("#%1").arg(rpc->ProcId) : rpc->ProcName;
+    SendRpcOnly(TRpcWrap{name, std::nullopt},
+                {TSimMessage{2812, 16, 62,
+                             QStringLiteral("Could not find stored procedure '%1'.").arg(name)}});
+  }
+  }
+}
+
+// Turns a batch answer into the answer to an RPC: its final DONE becomes a DONEINPROC with
+// DONE_MORE, followed by the return status, the handle of a prepared statement and DONEPROC.
+static QByteArray WrapForRpc(QByteArray tokens, const Tds::TWireFormat& fmt,
+                             std::optional<qint32> handle) {
+  const int doneSize = fmt.Is72OrNewer() ? 13 : 9;
+  quint16 status = 0;
+  if (tokens.size() >= doneSize && quint8(tokens[tokens.size() - doneSize]) == Tds::TokDone) {
+    const qsizetype at = tokens.size() - doneSize;
+    status = quint16(quint8(tokens[at + 1]) | (quint8(tokens[at + 2]) << 8));
+    tokens[at] = char(Tds::TokDoneInProc);
+    tokens[at + 1] = char((status | Tds::DoneMore) & 0xFF);
+  }
+  Tds::TTokenWriter w(fmt);
+  w.Bytes() = tokens;
+  w.ReturnStatus((status & Tds::DoneError) ? 1 : 0);
+  if (handle) w.ReturnValueInt(0, QStringLiteral("@handle"), *handle);
+  w.Done(quint16(status & Tds::DoneError), 0, 0, Tds::TokDoneProc);
+  return w.Bytes();
+}
+
+void TSimSession::SendRpcOnly(const TRpcWrap& rpc, const QList<TSimMessage>& errors) {
   if (TSimLog* log = FServer->Log())
-    log->Write(QJsonObject{{"event", "batch"},
-                           {"spid", FState.Spid},
-                           {"login", FState.Login},
-                           {"database", FState.Database},
-                           {"sql", *sql}});
-  const QString key = SimEngine::Classify(*sql);
-  const auto fault = FServer->TakeFault(*sql, key, FState.Login);
+    log->Write(QJsonObject{{"event", "rpc"}, {"spid", FState.Spid}, {"procedure", rpc.Name}});
+  QByteArray tokens;
+  if (errors.isEmpty()) {
+    Tds::TTokenWriter w(FState.Format);
+    w.Done(Tds::DoneFinal, 0, 0);
+    tokens = w.Bytes();
+  } else {
+    tokens = SimEngine::Errors(*FServer->Scenario(), FState, errors).Tokens;
+  }
+  SendTokens(WrapForRpc(tokens, FState.Format, rpc.Handle));
+}
+
+void TSimSession::Run(const QString& sql, const std::optional<TRpcWrap>& rpc) {
+  const auto s = FServer->Scenario();
+  if (TSimLog* log = FServer->Log()) {
+    QJsonObject entry{{"event", "batch"},
+                      {"spid", FState.Spid},
+                      {"login", FState.Login},
+                      {"database", FState.Database},
+                      {"sql", sql}};
+    if (rpc) entry.insert(QStringLiteral("rpc"), rpc->Name);
+    log->Write(entry);
+  }
+  const QString key = SimEngine::Classify(sql);
+  const auto fault = FServer->TakeFault(sql, key, FState.Login);
   TPending reply;
   if (fault && !fault->Errors.isEmpty()) {
     reply.Tokens = SimEngine::Errors(*s, FState, fault->Errors).Tokens;
   } else {
-    const TSimReply r = SimEngine::Execute(*s, FState, *sql);
+    const TSimReply r = SimEngine::Execute(*s, FState, sql);
     reply.Tokens = r.Tokens;
     reply.RowsOffset = r.RowsOffset;
   }
+  if (rpc) reply.Tokens = WrapForRpc(reply.Tokens, FState.Format, rpc->Handle);
   if (fault) {
     reply.Drop = fault->Drop;
     reply.Malformed = fault->Malformed;

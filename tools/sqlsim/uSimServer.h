@@ -5,6 +5,7 @@
 #include "uSimScenario.h"
 
 #include <QFile>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QTcpServer>
@@ -70,6 +71,14 @@ private:
   void HandlePrelogin();
   void HandleLogin(const QByteArray& body);
   void HandleBatch(const QByteArray& body);
+  void HandleRpc(const QByteArray& body);
+  // How an answer is wrapped up for an RPC: DONEINPROC, return status, the handle, DONEPROC.
+  struct TRpcWrap {
+    QString Name;
+    std::optional<qint32> Handle;
+  };
+  void Run(const QString& sql, const std::optional<TRpcWrap>& rpc);
+  void SendRpcOnly(const TRpcWrap& rpc, const QList<TSimMessage>& errors);
   void HandleAttention();
   void SendTokens(const QByteArray& tokens);
   void Deliver();
@@ -87,6 +96,8 @@ private:
   QByteArray FMessage;
   quint8 FMessageType = 0;
   QList<TMessage> FQueue;
+  QHash<qint32, QString> FPrepared;
+  qint32 FNextHandle = 1;
 
   // A reply held back by a delay fault; an attention cancels it.
   struct TPending {

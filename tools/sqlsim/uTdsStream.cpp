@@ -109,14 +109,34 @@ void TTokenWriter::LoginAck(quint32 tdsVersion, const QString& progName, quint8 
   });
 }
 
-void TTokenWriter::Done(quint16 status, quint16 curCmd, quint64 rowCount) {
-  U8(TokDone);
+void TTokenWriter::Done(quint16 status, quint16 curCmd, quint64 rowCount, quint8 token) {
+  U8(token);
   U16(status);
   U16(curCmd);
   if (FFormat.Is72OrNewer())
     U64(rowCount);
   else
     U32(quint32(rowCount));
+}
+
+void TTokenWriter::ReturnStatus(qint32 value) {
+  U8(TokReturnStatus);
+  U32(quint32(value));
+}
+
+void TTokenWriter::ReturnValueInt(quint16 ordinal, const QString& name, qint32 value) {
+  U8(TokReturnValue);
+  U16(ordinal);
+  BVarChar(name);
+  U8(0x01); // output parameter
+  if (FFormat.Is72OrNewer())
+    U32(0);
+  else
+    U16(0);
+  U16(0x0001);
+  U8(0x26);
+  U8(4);
+  IntN(4, value);
 }
 
 void TTokenWriter::ColMetadata(const QList<TColumn>& columns) {
@@ -305,6 +325,142 @@ std::optional<QString> ParseSqlBatch(const QByteArray& body, const TWireFormat& 
   }
   if ((body.size() - start) % 2 != 0) return std::nullopt;
   return ReadUcs2(body, start, (body.size() - start) / 2);
+}
+
+namespace {
+
+// Reads little-endian values with bounds checks; any read past the end marks it failed.
+class TReader {
+public:
+  explicit TReader(const QByteArray& d, qsizetype pos = 0) : FData(d), FPos(pos) {}
+  bool Ok() const { return FOk; }
+  bool AtEnd() const { return FPos >= FData.size(); }
+  qsizetype Pos() const { return FPos; }
+  quint64 Le(int bytes) {
+    if (!Need(bytes)) return 0;
+    quint64 v = 0;
+    for (int i = 0; i < bytes; ++i)
+      v |= quint64(quint8(FData[FPos + i])) << (8 * i);
+    FPos += bytes;
+    return v;
+  }
+  QByteArray Take(qsizetype n) {
+    if (!Need(n)) return {};
+    const QByteArray b = FData.mid(FPos, n);
+    FPos += n;
+    return b;
+  }
+  quint8 Peek() const { return FPos < FData.size() ? quint8(FData[FPos]) : 0; }
+
+private:
+  bool Need(qsizetype n) {
+    if (n < 0 || FPos + n > FData.size()) FOk = false;
+    return FOk;
+  }
+  const QByteArray& FData;
+  qsizetype FPos;
+  bool FOk = true;
+};
+
+QString Chars(const QByteArray& bytes, bool wide) {
+  if (!wide) return QString::fromLatin1(bytes);
+  return ReadUcs2(bytes, 0, bytes.size() / 2).value_or(QString());
+}
+
+bool ReadParam(TReader& r, const TWireFormat& fmt, TRpcParam& p) {
+  const qsizetype nameChars = qsizetype(r.Le(1));
+  p.Name = Chars(r.Take(nameChars * 2), true);
+  p.Status = quint8(r.Le(1));
+  const quint8 type = quint8(r.Le(1));
+  switch (type) {
+  case 0x26: { // INTN
+    r.Le(1);
+    const int len = int(r.Le(1));
+    if (len != 0 && len != 1 && len != 2 && len != 4 && len != 8) return false;
+    p.IsNull = len == 0;
+    if (len) {
+      const quint64 raw = r.Le(len);
+      const int shift = 64 - 8 * len;
+      p.Int = qint64(raw << shift) >> shift; // sign-extend
+    }
+    return r.Ok();
+  }
+  case 0x30:
+  case 0x34:
+  case 0x38:
+  case 0x7F: { // fixed integers
+    const int len = type == 0x30 ? 1 : type == 0x34 ? 2 : type == 0x38 ? 4 : 8;
+    const quint64 raw = r.Le(len);
+    const int shift = 64 - 8 * len;
+    p.Int = qint64(raw << shift) >> shift;
+    p.IsNull = false;
+    return r.Ok();
+  }
+  case 0xE7:
+  case 0xEF:
+  case 0xA7:
+  case 0xAF: { // n/varchar, n/char
+    const bool wide = type == 0xE7 || type == 0xEF;
+    const quint16 maxLen = quint16(r.Le(2));
+    if (fmt.Version >= Tds71) r.Take(5);
+    if (maxLen == 0xFFFF) { // PLP: total length, then chunks up to a zero-length one
+      const quint64 total = r.Le(8);
+      p.IsNull = total == 0xFFFFFFFFFFFFFFFFull;
+      if (p.IsNull) return r.Ok();
+      QByteArray data;
+      for (;;) {
+        const quint32 chunk = quint32(r.Le(4));
+        if (!r.Ok() || chunk == 0) break;
+        data += r.Take(chunk);
+      }
+      p.Text = Chars(data, wide);
+      return r.Ok();
+    }
+    const quint16 len = quint16(r.Le(2));
+    p.IsNull = len == 0xFFFF;
+    if (!p.IsNull) p.Text = Chars(r.Take(len), wide);
+    return r.Ok();
+  }
+  case 0x63:
+  case 0x23: { // ntext, text
+    r.Le(4);
+    if (fmt.Version >= Tds71) r.Take(5);
+    const quint32 len = quint32(r.Le(4));
+    p.IsNull = len == 0xFFFFFFFFu;
+    if (!p.IsNull) p.Text = Chars(r.Take(len), type == 0x63);
+    return r.Ok();
+  }
+  default:
+    return false;
+  }
+}
+
+} // namespace
+
+std::optional<TRpcRequest> ParseRpc(const QByteArray& body, const TWireFormat& fmt) {
+  qsizetype start = 0;
+  if (fmt.Is72OrNewer()) {
+    if (body.size() < 4) return std::nullopt;
+    const quint32 total = quint32(TReader(body).Le(4));
+    if (total < 4 || total > quint32(body.size())) return std::nullopt;
+    start = total;
+  }
+  TReader r(body, start);
+  TRpcRequest req;
+  const quint16 nameLen = quint16(r.Le(2));
+  if (nameLen == 0xFFFF)
+    req.ProcId = quint16(r.Le(2));
+  else
+    req.ProcName = Chars(r.Take(qsizetype(nameLen) * 2), true);
+  r.Le(2); // option flags
+  if (!r.Ok()) return std::nullopt;
+  // Parameters up to the end, or to the separator of a second request (not served).
+  while (!r.AtEnd() && r.Peek() != 0x80 && r.Peek() != 0xFF) {
+    TRpcParam p;
+    if (!ReadParam(r, fmt, p)) return std::nullopt;
+    req.Params << p;
+  }
+  return req;
 }
 
 QByteArray PreloginReply(quint8 major, quint8 minor, quint16 build) {

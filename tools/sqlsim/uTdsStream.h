@@ -30,6 +30,10 @@ constexpr quint8 TokLoginAck = 0xAD;
 constexpr quint8 TokRow = 0xD1;
 constexpr quint8 TokEnvChange = 0xE3;
 constexpr quint8 TokDone = 0xFD;
+constexpr quint8 TokDoneProc = 0xFE;
+constexpr quint8 TokDoneInProc = 0xFF;
+constexpr quint8 TokReturnStatus = 0x79;
+constexpr quint8 TokReturnValue = 0xAC;
 
 // DONE status bits.
 constexpr quint16 DoneFinal = 0x00;
@@ -83,7 +87,9 @@ public:
                const QString& serverName);
   void LoginAck(quint32 tdsVersion, const QString& progName, quint8 major, quint8 minor,
                 quint16 build);
-  void Done(quint16 status, quint16 curCmd, quint64 rowCount);
+  void Done(quint16 status, quint16 curCmd, quint64 rowCount, quint8 token = TokDone);
+  void ReturnStatus(qint32 value);
+  void ReturnValueInt(quint16 ordinal, const QString& name, qint32 value);
   void ColMetadata(const QList<TColumn>& columns);
 
   // Row values; call Row() first, then one value per column.
@@ -122,6 +128,31 @@ std::optional<TLogin7> ParseLogin7(const QByteArray& body);
 
 // Decodes the SQL text of a batch, skipping ALL_HEADERS from TDS 7.2 on.
 std::optional<QString> ParseSqlBatch(const QByteArray& body, const TWireFormat& fmt);
+
+struct TRpcParam {
+  QString Name;
+  quint8 Status = 0; // 0x01: output parameter
+  bool IsNull = true;
+  std::optional<QString> Text;
+  std::optional<qint64> Int;
+};
+
+struct TRpcRequest {
+  quint16 ProcId = 0; // 0 when called by name
+  QString ProcName;
+  QList<TRpcParam> Params;
+};
+
+// Well-known procedure ids of RPC requests.
+constexpr quint16 ProcExecuteSql = 10;
+constexpr quint16 ProcPrepare = 11;
+constexpr quint16 ProcExecute = 12;
+constexpr quint16 ProcPrepExec = 13;
+constexpr quint16 ProcUnprepare = 15;
+
+// Decodes an RPC request with integer and character parameters; nullopt when it is malformed
+// or uses a parameter type outside those.
+std::optional<TRpcRequest> ParseRpc(const QByteArray& body, const TWireFormat& fmt);
 
 // The reply to a PRELOGIN request: our version, no encryption, no MARS.
 QByteArray PreloginReply(quint8 major, quint8 minor, quint16 build);

@@ -1,6 +1,7 @@
 // Runs SQL batches through tedious against a TDS server and prints one JSON report.
 // Input (stdin, JSON): { server, port, user, password, database?, appName?, tdsVersion?,
-//   batches: [sql...], cancelAfterMs?: { "<batch index>": ms } }
+//   batches: [sql...], cancelAfterMs?: { "<batch index>": ms }, execSql?: bool }
+// execSql sends each batch as an RPC (sp_executesql) instead of a plain SQL batch.
 // Output (stdout, JSON): { connected, loginError?, results: [{ sql, columns, rows, infos,
 //   error?, rowCount }], ended }
 'use strict';
@@ -94,7 +95,7 @@ async function main() {
       request.on('row', (cols) => {
         current.rows.push(cols.map((c) => plain(c.value)));
       });
-      connection.execSqlBatch(request);
+      if (input.execSql) connection.execSql(request); else connection.execSqlBatch(request);
     });
     const cancelAfter = input.cancelAfterMs && input.cancelAfterMs[String(i)];
     if (cancelAfter !== undefined) setTimeout(() => connection.cancel(), cancelAfter);
