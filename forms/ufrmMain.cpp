@@ -8,10 +8,12 @@
 #include "forms/uOverviewPage.h"
 #include "forms/uSummaryPage.h"
 #include "forms/uVLFPage.h"
+#include "forms/ufrmCheckForUpdates.h"
 #include "forms/ufrmMessageBox.h"
 #include "platform/gui/uFormStorage.h"
 #include "platform/gui/uGridView.h"
 #include "platform/gui/uHeaderPanel.h"
+#include "platform/gui/uModalHook.h"
 #include "platform/uMemTable.h"
 #include "uVersion.h"
 
@@ -482,7 +484,10 @@ void TfrmMain::LoadLogSummary(const QString& name) {
   m_summary->Load(name, m_openTran->Lines(), m_files->RowCount(), memVLF->rowCount());
 }
 
-void TfrmMain::actCheckForUpdatesExecute() {}
+void TfrmMain::actCheckForUpdatesExecute() {
+  TfrmCheckForUpdates dialog(this);
+  ModalHook::Exec(dialog);
+}
 
 void TfrmMain::actAboutExecute() {
   if (frmMessageBox)
