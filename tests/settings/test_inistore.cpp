@@ -1,11 +1,13 @@
 // The INI store: reading, verbatim values, keeping unknown content, writing safely.
 
+#include "fuzz/ini/uIniRoundTrip.h"
 #include "platform/uIniStore.h"
 #include "settings/uTestFiles.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QMap>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -16,6 +18,17 @@
 #include <unistd.h>
 
 namespace {
+// Every readable value, by "section\\key" in lower case.
+QMap<QString, QString> Contents(const TIniStore& store) {
+  QMap<QString, QString> values;
+  QStringList sections = store.SectionNames();
+  sections.prepend(QString());
+  for (const QString& section : sections)
+    for (const QString& key : store.KeyNames(section))
+      values.insert((section + u'\\' + key).toLower(), store.Value(section, key).value_or("?"));
+  return values;
+}
+
 QStringList FilesIn(const QString& dir) {
   return QDir(dir).entryList(QDir::Files | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
 }
@@ -183,6 +196,9 @@ private Q_SLOTS:
     QTest::newRow("crlf file stays crlf")
         << QByteArray("[Other]\r\n") << "A"
         << "1" << QByteArray("[Other]\r\n\r\n[Settings]\r\nA=1\r\n");
+    QTest::newRow("last line ends in a lone cr")
+        << QByteArray("[a]\r\nk=v\r") << "frmMain\\Left"
+        << "5" << QByteArray("[a]\r\nk=v\r\n\r\n[frmMain]\r\nLeft=5\r\n");
     QTest::newRow("bom kept") << QByteArray("\xEF\xBB\xBF[Settings]\n") << "A"
                               << "1" << QByteArray("\xEF\xBB\xBF[Settings]\nA=1\n");
     QTest::newRow("verbatim") << QByteArray() << "A"
@@ -345,8 +361,7 @@ private Q_SLOTS:
     QCOMPARE(FilesIn(dir.path()), QStringList{"settings.ini"});
   }
 
-  // Damaged files load what they can and never crash; the crashing inputs the fuzzer found are
-  // kept in fuzz/regressions/ini.
+  // Damaged files load what they can and never crash.
   void corruptFiles_data() {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QString>("readable"); // a key that must still read "1", or empty
@@ -363,26 +378,41 @@ private Q_SLOTS:
     QTest::newRow("invalid utf-8") << QByteArray("[Settings]\n\xC3(=\xA0\xA1\nA=1\n") << "A";
     QTest::newRow("long line") << QByteArray(100000, '[') + "\n[Settings]\nA=1"
                                << "A";
-    const QDir regressions(qEnvironmentVariable("VELMORA_SOURCE_DIR") + "/fuzz/regressions/ini");
-    for (const QString& name : regressions.entryList(QDir::Files))
-      QTest::newRow(qPrintable("fuzz " + name)) << ReadAll(regressions.filePath(name)) << "";
   }
+  // The inputs the fuzzer found, replayed the way the fuzz target reads them.
+  void fuzzRegressions_data() {
+    QTest::addColumn<QByteArray>("input");
+    const QDir dir(qEnvironmentVariable("VELMORA_SOURCE_DIR") + "/fuzz/regressions/ini");
+    for (const QString& name : dir.entryList(QDir::Files))
+      QTest::newRow(qPrintable(name)) << ReadAll(dir.filePath(name));
+  }
+  void fuzzRegressions() {
+    QFETCH(QByteArray, input);
+    QCOMPARE(QString::fromLatin1(IniRoundTrip::Check(input)), QString());
+  }
+
   void corruptFiles() {
     QFETCH(QByteArray, file);
     QFETCH(QString, readable);
     QTemporaryDir dir;
     const QString path = dir.filePath("settings.ini");
     QVERIFY(WriteAll(path, file));
+    QMap<QString, QString> before;
     {
       TIniStore store(path);
       if (!readable.isEmpty()) QCOMPARE(store.ReadString(readable), QString("1"));
       QCOMPARE(store.SaveToBytes(), file);
+      before = Contents(store);
       store.WriteString("frmMain\\Left", "10");
       QVERIFY(store.Flush());
     }
     TIniStore reread(path);
     QCOMPARE(reread.ReadString("frmMain\\Left"), QString("10"));
-    if (!readable.isEmpty()) QCOMPARE(reread.ReadString(readable), QString("1"));
+    // Every other value reads as before.
+    QMap<QString, QString> after = Contents(reread);
+    after.remove("frmmain\\left");
+    before.remove("frmmain\\left");
+    QCOMPARE(after, before);
   }
 };
 
