@@ -23,13 +23,38 @@ constexpr SQLULEN kMaxBoundChars = 4000;
 struct TColumn {
   QString Name;
   TFieldKind Kind = TFieldKind::Unknown;
-  std::vector<std::uint8_t> Null;
+  std::size_t Count = 0;
+  std::vector<std::uint8_t> Null;  // stays empty until the column's first NULL
   std::vector<std::int32_t> Int32; // Integer; for DateTime the milliseconds of the day
   std::vector<std::int64_t> Int64; // Int64; for DateTime the Julian day
   std::vector<double> Float;
   std::vector<char16_t> Chars; // Text, UnicodeText
   std::vector<char> Bytes;     // Decimal: digits, sign and point are plain ASCII
   std::vector<std::size_t> Ends;
+
+  bool IsNullAt(std::size_t row) const { return row < Null.size() && Null[row]; }
+  void MarkValue() {
+    if (!Null.empty()) Null.push_back(0);
+    ++Count;
+  }
+  void MarkNull() {
+    if (Null.empty()) Null.assign(Count, 0);
+    Null.push_back(1);
+    ++Count;
+  }
+  // Empties the column but keeps its memory for the next result.
+  void Clear() {
+    Name.clear();
+    Kind = TFieldKind::Unknown;
+    Count = 0;
+    Null.clear();
+    Int32.clear();
+    Int64.clear();
+    Float.clear();
+    Chars.clear();
+    Bytes.clear();
+    Ends.clear();
+  }
 
   bool IsText() const {
     return Kind == TFieldKind::Text || Kind == TFieldKind::UnicodeText ||
@@ -92,6 +117,9 @@ double RealToDouble(float f) {
 struct TResultSet::Impl {
   bool Active = false;
   std::vector<TColumn> Columns;
+  // The emptied columns of the last result: a result read again and again (the VLF list of
+  // each database in turn) then finds its memory ready instead of asking the system anew.
+  std::vector<TColumn> Spare;
   std::size_t Rows = 0;
   std::size_t Current = 0;
 
@@ -100,7 +128,7 @@ struct TResultSet::Impl {
     return Columns[std::size_t(field)];
   }
   // False when there is no current row or the value is NULL.
-  bool HasValue(const TColumn& c) const { return Current < Rows && !c.Null[Current]; }
+  bool HasValue(const TColumn& c) const { return Current < Rows && !c.IsNullAt(Current); }
   int Index(const QString& name) const {
     for (std::size_t i = 0; i < Columns.size(); ++i)
       if (Columns[i].Name.compare(name, Qt::CaseInsensitive) == 0) return int(i);
@@ -121,7 +149,11 @@ bool TResultSet::Active() const {
 }
 
 void TResultSet::Close() {
+  std::vector<TColumn> spare = d->Columns.empty() ? std::move(d->Spare) : std::move(d->Columns);
+  for (TColumn& c : spare)
+    c.Clear();
   *d = Impl();
+  d->Spare = std::move(spare);
 }
 
 int TResultSet::FieldCount() const {
@@ -256,7 +288,7 @@ void TResultSet::CopyTo(TMemTable& table) const {
     QVector<QVariant> row;
     row.reserve(qsizetype(d->Columns.size()));
     for (const TColumn& c : d->Columns) {
-      if (c.Null[r]) {
+      if (c.IsNullAt(r)) {
         row.push_back(QVariant());
         continue;
       }
@@ -425,7 +457,7 @@ void Classify(SQLSMALLINT sqlType, SQLULEN size, TColumn& column, TFetchColumn& 
 }
 
 void AppendNull(TColumn& c) {
-  c.Null.push_back(1);
+  c.MarkNull();
   switch (c.Kind) {
   case TFieldKind::Integer:
     c.Int32.push_back(0);
@@ -447,12 +479,12 @@ void AppendNull(TColumn& c) {
 }
 
 void EndText(TColumn& c) {
-  c.Null.push_back(0);
+  c.MarkValue();
   c.Ends.push_back(c.Kind == TFieldKind::Decimal ? c.Bytes.size() : c.Chars.size());
 }
 
 void AppendFixed(TColumn& c, const TFetchColumn& f, const void* value) {
-  c.Null.push_back(0);
+  c.MarkValue();
   switch (f.C) {
   case TCType::Int32:
     c.Int32.push_back(*static_cast<const SQLINTEGER*>(value));
@@ -514,15 +546,16 @@ void GetData(SQLHSTMT stmt, SQLUSMALLINT number, TColumn& c, const TFetchColumn&
       AppendNull(c);
       return;
     }
-    const bool more =
-        rc == SQL_SUCCESS_WITH_INFO &&
-        (indicator == SQL_NO_TOTAL || std::size_t(indicator) + terminator > sizeof(buffer));
-    const std::size_t bytes = more ? sizeof(buffer) - terminator : std::size_t(indicator);
+    // A piece longer than the buffer (or of unknown length) continues with the next call; the
+    // length is never trusted beyond the buffer.
+    const bool more = indicator == SQL_NO_TOTAL ||
+                      (indicator > 0 && std::size_t(indicator) + terminator > sizeof(buffer));
+    const std::size_t bytes =
+        more ? sizeof(buffer) - terminator : std::size_t(std::max<SQLLEN>(indicator, 0));
     AppendChars(c, f.C, buffer, bytes - bytes % terminator);
     if (!more) break;
   }
-  c.Null.push_back(0);
-  c.Ends.push_back(c.Chars.size());
+  EndText(c);
 }
 
 // Room for `more` values without giving up geometric growth.
@@ -534,7 +567,6 @@ template <typename T> void Grow(std::vector<T>& v, std::size_t more) {
 template <typename Append>
 void ForEachValue(TColumn& c, const TFetchColumn& f, const unsigned char* block,
                   std::size_t rowBytes, std::size_t rows, Append append) {
-  Grow(c.Null, rows);
   for (std::size_t r = 0; r < rows; ++r) {
     const unsigned char* row = block + r * rowBytes;
     SQLLEN indicator;
@@ -553,7 +585,7 @@ void AppendNumbers(TColumn& c, std::vector<T>& to, const TFetchColumn& f,
   ForEachValue(c, f, block, rowBytes, rows, [&](const unsigned char* value, SQLLEN) {
     From v;
     std::memcpy(&v, value, sizeof v);
-    c.Null.push_back(0);
+    c.MarkValue();
     to.push_back(T(v));
   });
 }
@@ -597,6 +629,7 @@ void TResultSetBuilder::Fetch(SQLHSTMT stmt, TResultSet& target,
                               std::vector<TOdbcDiagRecord>& info) {
   target.Close();
   TResultSet::Impl fresh;
+  fresh.Columns = std::move(target.d->Spare);
 
   SQLSMALLINT count = 0;
   OdbcCheck(SQLNumResultCols(stmt, &count), SQL_HANDLE_STMT, stmt, "SQLNumResultCols");
@@ -689,7 +722,8 @@ void TResultSetBuilder::Fetch(SQLHSTMT stmt, TResultSet& target,
           info.push_back(std::move(r));
     }
 
-    const std::size_t rows = std::min<std::size_t>(fetched, blockRows);
+    // A driver that leaves the count alone fetched one row, as without blocks.
+    const std::size_t rows = fetched ? std::min<std::size_t>(fetched, blockRows) : 1;
     if (allBound) {
       // Column by column through the block: one decision per column, not per value.
       for (std::size_t i = 0; i < std::size_t(count); ++i)

@@ -21,7 +21,9 @@ QString Scenario(const QString& version = QStringLiteral("10.50.1600.1"),
   return QString::fromUtf8(R"json({
     "server": {"version": "%1"},
     "logins": [{"name": "demo", "password": "demo"},
-               {"name": "odd", "password": "p;w}d={x"}],
+               {"name": "odd", "password": "p;w}d={x"},
+               {"name": "brace", "password": "{x}"},
+               {"name": "cut", "password": "a};b"}],
     "databases": [
       {"name": "master"},
       {"name": "Sales", "logUsedPercent": 12.34, "logSizeMB": 1024,
@@ -128,16 +130,41 @@ private Q_SLOTS:
   }
 
   // A ; or braces in a password and a bracket or accent in a database name reach the server as
-  // typed and add no keywords to the connection string.
+  // typed and add no keywords to the connection string; what FreeTDS cannot take is refused
+  // before anything is sent.
+  void unusualValuesReachTheServer_data() {
+    QTest::addColumn<QString>("login");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("database");
+    QTest::addColumn<bool>("sent");
+    QTest::newRow("; and braces, accented database")
+        << "odd"
+        << "p;w}d={x" << QString::fromUtf8("Données ]x") << true;
+    QTest::newRow("braces at both ends") << "brace"
+                                         << "{x}"
+                                         << "master" << true;
+    QTest::newRow("}; would end the value early") << "cut"
+                                                  << "a};b"
+                                                  << "master" << false;
+  }
   void unusualValuesReachTheServer() {
+    QFETCH(QString, login);
+    QFETCH(QString, password);
+    QFETCH(QString, database);
+    QFETCH(bool, sent);
     START_SIM(sim, Scenario());
     TDataStoreSQLServer store;
-    QVERIFY2(
-        store.InitWithConnProps(Props(sim, QString::fromUtf8("Données ]x"), "odd", "p;w}d={x")),
-        qPrintable(store.Errors.join('\n')));
+    QCOMPARE(store.InitWithConnProps(Props(sim, database, login, password)), sent);
     const QList<QJsonObject> logins = Events(sim, "login");
+    if (!sent) {
+      QCOMPARE(store.Errors.size(), 1);
+      QVERIFY2(store.Errors[0].contains("\"};\""), qPrintable(store.Errors[0]));
+      QVERIFY(logins.isEmpty());
+      return;
+    }
+    QVERIFY2(store.Errors.isEmpty(), qPrintable(store.Errors.join('\n')));
     QCOMPARE(logins.size(), 1);
-    QCOMPARE(logins[0].value("database").toString(), QString::fromUtf8("Données ]x"));
+    QCOMPARE(logins[0].value("database").toString(), database);
     QCOMPARE(logins[0].value("app").toString(), QString("Tessaly GUI"));
   }
 

@@ -1,12 +1,12 @@
-// Parts of the data store that need no server: connection strings, version names, messages,
-// and a store that was never given a server.
+// What the data store does without a server: connection strings, version names, messages, and
+// a store that was never given a server.
 
 #include "datastore/uOdbc.h"
 #include "datastore/uOdbcConnectionString.h"
 #include "datastore/uServerVersion.h"
 #include "datastore/udmDataStoreSQLServer.h"
+#include "uConnectionStringReaders.h"
 
-#include <QMap>
 #include <QTest>
 #include <stdexcept>
 
@@ -23,69 +23,6 @@ TSQLConnectionProperties Props(const QString& instance, const QString& login = "
   p.SQLPassword = password;
   p.Provider = provider;
   return p;
-}
-
-// How FreeTDS 1.3 reads a connection string: a braced value ends at the first "};" (or at the
-// end of the text), and doubled braces stay doubled.
-QMap<QString, QString> ParseLikeFreeTds(const QString& text) {
-  QMap<QString, QString> result;
-  qsizetype p = 0;
-  while (p < text.size()) {
-    while (p < text.size() && text[p] == ';')
-      ++p;
-    const qsizetype eq = text.indexOf('=', p);
-    if (eq < 0) break;
-    const QString key = text.mid(p, eq - p).trimmed().toUpper();
-    p = eq + 1;
-    qsizetype end;
-    if (p < text.size() && text[p] == '{') {
-      ++p;
-      end = text.indexOf("};", p);
-      if (end < 0) end = text.size();
-    } else {
-      end = text.indexOf(';', p);
-      if (end < 0) end = text.size();
-    }
-    result.insert(key, text.mid(p, end - p));
-    p = end;
-    if (p < text.size() && text[p] == '}') ++p;
-    ++p;
-  }
-  return result;
-}
-
-// How the ODBC standard (and Microsoft's driver) reads one: }} inside braces is one }.
-QMap<QString, QString> ParseLikeOdbc(const QString& text) {
-  QMap<QString, QString> result;
-  qsizetype p = 0;
-  while (p < text.size()) {
-    const qsizetype eq = text.indexOf('=', p);
-    if (eq < 0) break;
-    const QString key = text.mid(p, eq - p).trimmed().toUpper();
-    p = eq + 1;
-    QString value;
-    if (p < text.size() && text[p] == '{') {
-      for (++p; p < text.size(); ++p) {
-        if (text[p] == '}') {
-          if (p + 1 < text.size() && text[p + 1] == '}') {
-            value += '}';
-            ++p;
-            continue;
-          }
-          ++p;
-          break;
-        }
-        value += text[p];
-      }
-    } else {
-      const qsizetype end = text.indexOf(';', p) < 0 ? text.size() : text.indexOf(';', p);
-      value = text.mid(p, end - p);
-      p = end;
-    }
-    result.insert(key, value);
-    if (p < text.size() && text[p] == ';') ++p;
-  }
-  return result;
 }
 
 } // namespace

@@ -48,7 +48,12 @@ bool TSqlSimProcess::Start(const QString& scenario, const TSqlSimOptions& option
       return false;
     }
   } else {
-    FScenarioPath = scenario;
+    // A copy, so that ApplyScenario never rewrites the caller's file (a scenario in the sources).
+    FScenarioPath = FDir->filePath(QStringLiteral("scenario.json"));
+    if (!QFile::copy(scenario, FScenarioPath)) {
+      FError = QStringLiteral("cannot read the scenario %1").arg(scenario);
+      return false;
+    }
   }
   FLogPath =
       options.LogFile.isEmpty() ? FDir->filePath(QStringLiteral("sqlsim.log")) : options.LogFile;

@@ -35,7 +35,8 @@ public:
   TSqlSimProcess& operator=(const TSqlSimProcess&) = delete;
 
   // Starts the simulator. `scenario` is either the scenario's JSON text (it begins with "{")
-  // or the path of a scenario file. Returns false with ErrorString() when it did not come up.
+  // or the path of a scenario file, which is copied (ApplyScenario rewrites the copy).
+  // Returns false with ErrorString() when it did not come up.
   bool Start(const QString& scenario, const TSqlSimOptions& options = {});
   void Stop();
   bool IsRunning() const;
