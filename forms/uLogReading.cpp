@@ -23,7 +23,8 @@ QString DatabaseStatusText(std::int32_t status) {
 }
 
 double TruncateDecimals(double value, int decimals) {
-  const double scale = std::pow(10.0, decimals);
+  static const double powers[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+  const double scale = decimals >= 0 && decimals < 10 ? powers[decimals] : std::pow(10.0, decimals);
   const double scaled = value * scale;
   const double nearest = std::round(scaled);
   // The product of a decimal value and the scale can land a hair below the whole step it

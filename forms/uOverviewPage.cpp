@@ -5,9 +5,9 @@
 #include "platform/gui/uGridModel.h"
 #include "platform/gui/uGridView.h"
 
-#include <QHash>
 #include <QHeaderView>
 #include <QTableView>
+#include <string_view>
 
 namespace {
 QVector<TGridColumn> OverviewColumns() {
@@ -69,6 +69,16 @@ TOverviewPage::TOverviewPage(QTableView* grid, QObject* parent)
   grid->setSelectionBehavior(QAbstractItemView::SelectItems);
   SetupGrid(grid);
   grid->horizontalHeader()->resizeSection(colUsed, 140);
+  // Rows move or change only through these; the name index follows them.
+  const auto invalidate = [this] { m_rowOfValid = false; };
+  connect(m_model, &QAbstractItemModel::modelReset, this, invalidate);
+  connect(m_model, &QAbstractItemModel::rowsInserted, this, invalidate);
+  connect(m_model, &QAbstractItemModel::rowsRemoved, this, invalidate);
+  connect(m_model, &QAbstractItemModel::layoutChanged, this, invalidate);
+  connect(m_model, &QAbstractItemModel::dataChanged, this,
+          [this](const QModelIndex& from, const QModelIndex& to) {
+            if (from.column() <= colDBName && colDBName <= to.column()) m_rowOfValid = false;
+          });
   grid->horizontalHeader()->resizeSection(colUpdated, 120);
 }
 
@@ -130,19 +140,57 @@ void TOverviewPage::UpdateLogSpace() {
   ApplyLogSpace(figures, now);
 }
 
+namespace {
+std::uint32_t NameHash(const QString& name) {
+  const std::size_t h = std::hash<std::u16string_view>()(std::u16string_view(
+      reinterpret_cast<const char16_t*>(name.utf16()), std::size_t(name.size())));
+  return std::uint32_t(h ^ (h >> 32));
+}
+} // namespace
+
+void TOverviewPage::BuildNameIndex() {
+  const int rows = m_model->RowCount();
+  std::size_t size = 16;
+  while (size < std::size_t(rows) * 2)
+    size *= 2;
+  m_slots.assign(size, TNameSlot());
+  m_names.resize(std::size_t(rows));
+  const std::size_t mask = size - 1;
+  for (int r = 0; r < rows; ++r) {
+    m_names[std::size_t(r)] = m_model->Cell(colDBName, r).toString();
+    const QString& name = m_names[std::size_t(r)];
+    const std::uint32_t h = NameHash(name);
+    for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+      TNameSlot& slot = m_slots[i];
+      if (slot.Row < 0) {
+        slot = {h, r};
+        break;
+      }
+      if (slot.Hash == h && m_names[std::size_t(slot.Row)] == name)
+        break; // an earlier row has this name already
+    }
+  }
+  m_rowOfValid = true;
+}
+
+int TOverviewPage::RowOf(const QString& name) {
+  if (!m_rowOfValid) BuildNameIndex();
+  const std::size_t mask = m_slots.size() - 1;
+  const std::uint32_t h = NameHash(name);
+  for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+    const TNameSlot& slot = m_slots[i];
+    if (slot.Row < 0) return -1;
+    if (slot.Hash == h && m_names[std::size_t(slot.Row)] == name) return slot.Row;
+  }
+}
+
 void TOverviewPage::ApplyLogSpace(const QVector<TLogSpace>& figures, const QDateTime& readAt) {
-  // The first row with exactly this name, as a linear search from row 0 would find it.
-  QHash<QString, int> rowOf;
-  rowOf.reserve(m_model->RowCount());
-  for (int r = m_model->RowCount() - 1; r >= 0; --r)
-    rowOf.insert(m_model->Cell(colDBName, r).toString(), r);
 
   const QColor highlight = LogSpaceHighlightColor();
   const TGridUpdateGuard update(*m_model);
   for (const TLogSpace& f : figures) {
-    const auto it = rowOf.constFind(f.Name);
-    if (it == rowOf.constEnd()) continue;
-    const int row = it.value();
+    const int row = RowOf(f.Name);
+    if (row < 0) continue;
     const double used = TruncateDecimals(f.UsedPercent, 2);
     m_model->SetCell(colLogSize, row, TruncateDecimals(f.LogSizeMB, 4));
     m_model->SetCell(colUsed, row, used);

@@ -3,8 +3,11 @@
 
 #include <QDateTime>
 #include <QObject>
+#include <QString>
 #include <QVector>
+#include <cstdint>
 #include <functional>
+#include <vector>
 
 class QTableView;
 class TGridModel;
@@ -40,7 +43,20 @@ public:
   void SetClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
 
 private:
+  // The first row with exactly this name, or -1. An open-addressing table over the names'
+  // hashes: Qt 6.4's QHash spends hundreds of nanoseconds per look-up on names such as db00001,
+  // and node-based tables miss the cache on every step.
+  int RowOf(const QString& name);
+  void BuildNameIndex();
+
   QTableView* m_grid;
   TGridModel* m_model;
   std::function<QDateTime()> m_clock;
+  struct TNameSlot {
+    std::uint32_t Hash = 0;
+    int Row = -1; // -1: free
+  };
+  std::vector<TNameSlot> m_slots; // size a power of two, at least twice the rows
+  std::vector<QString> m_names;   // by row
+  bool m_rowOfValid = false;
 };

@@ -6,7 +6,10 @@
 
 #include <QTreeWidget>
 
-TSummaryPage::TSummaryPage(QTreeWidget* list, QObject* parent) : QObject(parent), m_list(list) {}
+TSummaryPage::TSummaryPage(QTreeWidget* list, QObject* parent) : QObject(parent), m_list(list) {
+  // Every row is one line high; without this each new value re-measures its row.
+  m_list->setUniformRowHeights(true);
+}
 
 void TSummaryPage::BuildRows() {
   const QStringList labels = {tr("Recovery model"),       tr("Last t-log backup"),
@@ -82,5 +85,12 @@ void TSummaryPage::Load(const QString& name, const QStringList& openTranLines, i
   SetValue(itmOldestTransaction, ReadOldestActiveTransaction(openTranLines));
   SetValue(itmLogFiles, QString::number(logFileCount));
   SetValue(itmVirtualLogFiles, QString::number(vlfCount));
-  m_list->resizeColumnToContents(0);
+  // The labels never change: measure them again only when the font did.
+  if (m_labelFont != m_list->font() || m_labelWidth < 0) {
+    m_list->resizeColumnToContents(0);
+    m_labelFont = m_list->font();
+    m_labelWidth = m_list->columnWidth(0);
+  } else if (m_list->columnWidth(0) != m_labelWidth) {
+    m_list->setColumnWidth(0, m_labelWidth);
+  }
 }

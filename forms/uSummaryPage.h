@@ -2,6 +2,7 @@
 // The Summary page: recovery model, last log backup, log reuse wait, oldest active transaction
 // and the numbers of log files and VLFs of the selected database.
 
+#include <QFont>
 #include <QObject>
 #include <QStringList>
 
@@ -32,4 +33,6 @@ public:
 private:
   void SetValue(int item, const QString& value);
   QTreeWidget* m_list;
+  QFont m_labelFont;
+  int m_labelWidth = -1;
 };

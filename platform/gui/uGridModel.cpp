@@ -8,22 +8,24 @@ TGridModel::TGridModel(QVector<TGridColumn> columns, QObject* parent)
     : QAbstractTableModel(parent), m_columns(std::move(columns)) {}
 
 void TGridModel::ClearRows() {
-  if (m_rows.isEmpty()) return;
+  if (m_rowCount == 0) return;
   beginResetModel();
-  m_rows.clear();
+  m_cells.clear();
+  m_rowCount = 0;
   endResetModel();
 }
 
 void TGridModel::AddRows(int count) {
   if (count <= 0) return;
-  TRow blank(m_columns.size());
-  for (int c = 0; c < m_columns.size(); ++c)
-    blank[c].Value = m_columns[c].Default;
-  const int first = int(m_rows.size());
+  const int first = m_rowCount;
+  const std::size_t columns = std::size_t(m_columns.size());
   beginInsertRows(QModelIndex(), first, first + count - 1);
-  m_rows.reserve(first + count);
-  for (int i = 0; i < count; ++i)
-    m_rows.append(blank);
+  m_cells.resize((std::size_t(first) + std::size_t(count)) * columns);
+  for (std::size_t c = 0; c < columns; ++c)
+    if (!m_columns[int(c)].Default.isNull())
+      for (int r = first; r < first + count; ++r)
+        m_cells[std::size_t(r) * columns + c].Value = m_columns[int(c)].Default;
+  m_rowCount = first + count;
   endInsertRows();
 }
 
@@ -33,14 +35,24 @@ void TGridModel::BeginUpdate() {
 
 void TGridModel::EndUpdate() {
   if (m_updateDepth == 0 || --m_updateDepth > 0) return;
-  if (m_dirty && !m_rows.isEmpty())
-    Q_EMIT dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
-  m_dirty = false;
+  if (m_dirty.isValid() && m_rowCount > 0)
+    Q_EMIT dataChanged(index(m_dirty.top(), m_dirty.left()),
+                       index(std::min(m_dirty.bottom(), rowCount() - 1),
+                             std::min(m_dirty.right(), columnCount() - 1)));
+  m_dirty = QRect();
 }
 
 void TGridModel::CellChanged(int column, int row) {
   if (m_updateDepth > 0) {
-    m_dirty = true;
+    // One signal at the end for the rectangle that holds every changed cell.
+    if (!m_dirty.isValid())
+      m_dirty = QRect(column, row, 1, 1);
+    else {
+      if (column < m_dirty.left()) m_dirty.setLeft(column);
+      if (column > m_dirty.right()) m_dirty.setRight(column);
+      if (row < m_dirty.top()) m_dirty.setTop(row);
+      if (row > m_dirty.bottom()) m_dirty.setBottom(row);
+    }
     return;
   }
   const QModelIndex i = index(row, column);
@@ -48,19 +60,27 @@ void TGridModel::CellChanged(int column, int row) {
 }
 
 void TGridModel::SetCell(int column, int row, const QVariant& value) {
-  m_rows[row][column].Value = value;
+  QVariant& stored = At(column, row).Value;
+  // Refreshing figures replaces a value by one of the same type: assign in place.
+  const int type = value.typeId();
+  if (type == stored.typeId() && type == QMetaType::Double)
+    *static_cast<double*>(stored.data()) = *static_cast<const double*>(value.constData());
+  else if (type == stored.typeId() && type == QMetaType::QDateTime)
+    *static_cast<QDateTime*>(stored.data()) = *static_cast<const QDateTime*>(value.constData());
+  else
+    stored = value;
   CellChanged(column, row);
 }
 
 void TGridModel::SetEmpty(int column, int row, bool empty) {
-  TCell& cell = m_rows[row][column];
+  TCell& cell = At(column, row);
   if (cell.Empty == empty) return;
   cell.Empty = empty;
   CellChanged(column, row);
 }
 
 void TGridModel::SetColor(int column, int row, const QColor& color) {
-  TCell& cell = m_rows[row][column];
+  TCell& cell = At(column, row);
   const bool has = color.isValid();
   const QRgb rgb = has ? color.rgb() : 0;
   if (cell.HasColor == has && cell.Color == rgb) return;
@@ -70,7 +90,7 @@ void TGridModel::SetColor(int column, int row, const QColor& color) {
 }
 
 QColor TGridModel::Color(int column, int row) const {
-  const TCell& cell = m_rows[row][column];
+  const TCell& cell = At(column, row);
   return cell.HasColor ? QColor::fromRgb(cell.Color) : QColor();
 }
 
@@ -94,7 +114,7 @@ QString FormatGridNumber(const QVariant& value) {
 }
 
 QString TGridModel::CellText(int column, int row) const {
-  const TCell& cell = m_rows[row][column];
+  const TCell& cell = At(column, row);
   if (cell.Empty || cell.Value.isNull()) return {};
   switch (m_columns[column].Kind) {
   case TGridColumnKind::Number:
@@ -111,7 +131,7 @@ QString TGridModel::CellText(int column, int row) const {
 }
 
 int TGridModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : int(m_rows.size());
+  return parent.isValid() ? 0 : m_rowCount;
 }
 
 int TGridModel::columnCount(const QModelIndex& parent) const {
@@ -131,11 +151,11 @@ QVariant TGridModel::data(const QModelIndex& index, int role) const {
     return text.isEmpty() ? QVariant() : QVariant(text);
   }
   case Qt::EditRole:
-    return m_rows[r][c].Empty ? QVariant() : m_rows[r][c].Value;
+    return At(c, r).Empty ? QVariant() : At(c, r).Value;
   case Qt::TextAlignmentRole:
     return QVariant::fromValue(m_columns[c].CellAlignment | Qt::AlignVCenter);
   case Qt::BackgroundRole: {
-    const TCell& cell = m_rows[r][c];
+    const TCell& cell = At(c, r);
     return cell.HasColor ? QVariant(QBrush(QColor::fromRgb(cell.Color))) : QVariant();
   }
   default:
@@ -162,7 +182,7 @@ QVariant TGridModel::headerData(int section, Qt::Orientation orientation, int ro
     return CollectLongestTexts(
         rowCount(),
         [&](int r) {
-          const TCell& cell = m_rows[r][section];
+          const TCell& cell = At(section, r);
           if (cell.Empty || cell.Value.isNull()) return -1;
           // Grids of this kind are small or hold short texts: measuring the text is cheap.
           return int(CellText(section, r).size());
@@ -218,12 +238,12 @@ int CompareValues(TGridColumnKind kind, const QVariant& a, const QVariant& b) {
 void TGridModel::sort(int column, Qt::SortOrder order) {
   if (column < 0 || column >= m_columns.size() || !m_columns[column].Sortable) return;
   const TGridColumnKind kind = m_columns[column].Kind;
-  QVector<int> order_(m_rows.size());
+  QVector<int> order_(m_rowCount);
   for (int i = 0; i < order_.size(); ++i)
     order_[i] = i;
   auto less = [&](int x, int y) {
-    const TCell& a = m_rows[x][column];
-    const TCell& b = m_rows[y][column];
+    const TCell& a = At(column, x);
+    const TCell& b = At(column, y);
     const bool ea = a.Empty || a.Value.isNull(), eb = b.Empty || b.Value.isNull();
     if (ea || eb) return ea && !eb;
     return CompareValues(kind, a.Value, b.Value) < 0;
@@ -236,13 +256,15 @@ void TGridModel::sort(int column, Qt::SortOrder order) {
   Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
   const QModelIndexList before = persistentIndexList();
   QVector<int> newPos(order_.size());
-  QVector<TRow> sorted;
-  sorted.reserve(m_rows.size());
+  const std::size_t columns = std::size_t(m_columns.size());
+  std::vector<TCell> sorted(m_cells.size());
   for (int i = 0; i < order_.size(); ++i) {
     newPos[order_[i]] = i;
-    sorted.append(std::move(m_rows[order_[i]]));
+    std::move(m_cells.begin() + std::ptrdiff_t(std::size_t(order_[i]) * columns),
+              m_cells.begin() + std::ptrdiff_t(std::size_t(order_[i] + 1) * columns),
+              sorted.begin() + std::ptrdiff_t(std::size_t(i) * columns));
   }
-  m_rows = std::move(sorted);
+  m_cells = std::move(sorted);
   QModelIndexList after;
   after.reserve(before.size());
   for (const QModelIndex& i : before)

@@ -7,10 +7,12 @@
 #include <QAbstractTableModel>
 #include <QColor>
 #include <QDateTime>
+#include <QRect>
 
 #include <QStringList>
 #include <QVariant>
 #include <QVector>
+#include <vector>
 
 enum class TGridColumnKind { Text, Number, Time };
 
@@ -36,14 +38,14 @@ public:
   // open (BeginUpdate/EndUpdate nest; the outermost EndUpdate signals once for everything).
   void ClearRows();
   void AddRows(int count);
-  int RowCount() const { return int(m_rows.size()); }
+  int RowCount() const { return m_rowCount; }
   void BeginUpdate();
   void EndUpdate();
 
   void SetCell(int column, int row, const QVariant& value);
-  const QVariant& Cell(int column, int row) const { return m_rows[row][column].Value; }
+  const QVariant& Cell(int column, int row) const { return At(column, row).Value; }
   void SetEmpty(int column, int row, bool empty);
-  bool IsEmpty(int column, int row) const { return m_rows[row][column].Empty; }
+  bool IsEmpty(int column, int row) const { return At(column, row).Empty; }
   // An invalid colour means the window colour.
   void SetColor(int column, int row, const QColor& color);
   QColor Color(int column, int row) const;
@@ -68,13 +70,20 @@ private:
     bool HasColor = false;
     bool Empty = false;
   };
-  using TRow = QVector<TCell>;
   void CellChanged(int column, int row);
 
   QVector<TGridColumn> m_columns;
-  QVector<TRow> m_rows;
+  TCell& At(int column, int row) {
+    return m_cells[std::size_t(row) * std::size_t(m_columns.size()) + std::size_t(column)];
+  }
+  const TCell& At(int column, int row) const {
+    return m_cells[std::size_t(row) * std::size_t(m_columns.size()) + std::size_t(column)];
+  }
+
+  std::vector<TCell> m_cells; // row by row
+  int m_rowCount = 0;
   int m_updateDepth = 0;
-  bool m_dirty = false;
+  QRect m_dirty; // cells changed while an update is open
 };
 
 // Holds an update of a grid model open for its lifetime.

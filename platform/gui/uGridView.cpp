@@ -10,6 +10,8 @@
 #include <QToolTip>
 #include <algorithm>
 #include <memory>
+#include <string_view>
+#include <unordered_map>
 
 namespace {
 class TGridDelegate : public QStyledItemDelegate {
@@ -43,6 +45,48 @@ protected:
 
 int RowHeight(const QTableView* grid) {
   return grid->fontMetrics().height() + 6;
+}
+
+struct TU16Hash {
+  std::size_t operator()(const QString& s) const {
+    return std::hash<std::u16string_view>()(
+        std::u16string_view(reinterpret_cast<const char16_t*>(s.utf16()), std::size_t(s.size())));
+  }
+};
+
+// Shaping a text costs microseconds; the same headers and many cell texts come back on every
+// load, so their widths are remembered per font.
+class TWidthCache {
+public:
+  template <typename Measure> int Width(const QFont& font, const QString& key, Measure measure) {
+    if (font != m_font) {
+      m_widths.clear();
+      m_font = font;
+    }
+    const auto it = m_widths.find(key);
+    if (it != m_widths.end()) return it->second;
+    if (m_widths.size() > 20000) m_widths.clear();
+    const int w = measure();
+    m_widths.emplace(key, w);
+    return w;
+  }
+
+private:
+  QFont m_font;
+  std::unordered_map<QString, int, TU16Hash> m_widths;
+};
+
+int CellWidth(const QFont& font, const QFontMetrics& fm, const QString& text) {
+  static TWidthCache cache;
+  return cache.Width(font, text, [&] { return fm.horizontalAdvance(text); });
+}
+
+// The header's own size hint for a section, remembered per font, text and sort indicator.
+int HeaderWidth(QHeaderView* header, int section) {
+  static TWidthCache cache;
+  const QString text = header->model()->headerData(section, Qt::Horizontal).toString();
+  const QString key = text + (header->isSortIndicatorShown() ? u'\x1' : u'\x2');
+  return cache.Width(header->font(), key, [&] { return header->sectionSizeHint(section); });
 }
 } // namespace
 
@@ -94,11 +138,11 @@ void FitColumnWidths(QTableView* grid, int margin) {
   const int cellPadding = 2 * focus + 1; // text margins of the delegate plus the grid line
   const int columns = model->columnCount();
   for (int c = 0; c < columns; ++c) {
-    int width = header->sectionSizeHint(c);
+    int width = HeaderWidth(header, c);
     const QVariant longest = model->headerData(c, Qt::Horizontal, TGridRole::LongestTexts);
     if (longest.isValid()) {
       for (const QString& text : longest.toStringList())
-        width = std::max(width, fm.horizontalAdvance(text) + cellPadding);
+        width = std::max(width, CellWidth(grid->font(), fm, text) + cellPadding);
     } else {
       for (int r = 0, n = model->rowCount(); r < n; ++r)
         width = std::max(width,
