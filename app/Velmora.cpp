@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
   frmMain = &mainWindow;
   TfrmMessageBox messageBox(&mainWindow);
   frmMessageBox = &messageBox;
-  TdmMain dataModule;
+  TdmMain dataModule; // loads UserSettingsFile(); writes it when destroyed
   dmMain = &dataModule;
 
   mainWindow.showMaximized();

@@ -4,6 +4,12 @@
 #include <QLocale>
 #include <QStandardPaths>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+
+#include <shlobj.h>
+#endif
+
 namespace {
 struct Folders {
   QString user, common, settingsFile;
@@ -14,10 +20,39 @@ Folders& AppFolders() {
 }
 
 QString WithSuffix(QString base) {
+  // Without a base folder there is nowhere to keep files: a relative path would scatter them
+  // into whatever the working folder is. The settings then live in memory for this run.
+  if (base.isEmpty())
+    return QString();
   // The suffix binds on every platform; only the base folder differs.
-  if (!base.isEmpty() && !base.endsWith(QLatin1Char('/')))
+  if (!base.endsWith(QLatin1Char('/')) && !base.endsWith(QLatin1Char('\\')))
     base += QLatin1Char('/');
-  return base + QStringLiteral("Quorvix/Velmora/");
+  QString folder = base + QStringLiteral("Quorvix/Velmora/");
+#ifdef Q_OS_WIN
+  folder = QDir::toNativeSeparators(folder);
+#endif
+  return folder;
+}
+
+#ifdef Q_OS_WIN
+// A shell folder such as CSIDL_APPDATA; empty when the shell cannot name it.
+QString ShellFolder(int csidl) {
+  PIDLIST_ABSOLUTE items = nullptr;
+  if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, &items)) || !items)
+    return QString();
+  wchar_t path[MAX_PATH] = {};
+  const bool ok = SHGetPathFromIDListW(items, path);
+  CoTaskMemFree(items);
+  return ok ? QString::fromWCharArray(path) : QString();
+}
+#endif
+
+QString UserConfigBase() {
+#ifdef Q_OS_WIN
+  return ShellFolder(CSIDL_APPDATA);
+#else
+  return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+#endif
 }
 
 void EnsureFolder(const QString& path) {
@@ -26,11 +61,16 @@ void EnsureFolder(const QString& path) {
 }
 
 QString SystemWideConfigBase() {
+#ifdef Q_OS_WIN
+  return ShellFolder(CSIDL_COMMON_APPDATA);
+#else
+  // The first system-wide XDG configuration folder.
   const QString user = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
   for (const QString& dir : QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation))
     if (dir != user)
       return dir;
   return QStringLiteral("/etc/xdg");
+#endif
 }
 } // namespace
 
@@ -40,11 +80,9 @@ const QString& UserSettingsFile() { return AppFolders().settingsFile; }
 
 void InitApplicationFolders(const QString& userBase, const QString& commonBase) {
   Folders& f = AppFolders();
-  f.user = WithSuffix(userBase.isEmpty()
-                          ? QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-                          : userBase);
+  f.user = WithSuffix(userBase.isEmpty() ? UserConfigBase() : userBase);
   EnsureFolder(f.user);
-  f.settingsFile = f.user + QStringLiteral("settings.ini");
+  f.settingsFile = f.user.isEmpty() ? QString() : f.user + QStringLiteral("settings.ini");
   f.common = WithSuffix(commonBase.isEmpty() ? SystemWideConfigBase() : commonBase);
   EnsureFolder(f.common);
 }

@@ -6,9 +6,6 @@
 
 #include <memory>
 
-class TOdbcEnvironment;
-class TOdbcStatementText;
-
 class TDataStoreSQLServer : public TDataStoreBase {
 public:
   TDataStoreSQLServer();
@@ -30,6 +27,13 @@ public:
   bool IsSQL2005OrNewer = false;
 
 private:
+  // Appends one entry: all lines of one failed operation.
+  void AddError(const QString& text);
+  // Appends one entry: the messages of one statement, most recent line first.
+  void HandleInfoMessage(const QString& text);
+  // Runs one batch on its own statement handle; the first result set goes into Query when asked.
+  bool Run(const QString& text, bool openResult);
+
   struct Impl;
   std::unique_ptr<Impl> d;
 };

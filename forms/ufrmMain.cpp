@@ -1,8 +1,12 @@
 #include "forms/ufrmMain.h"
 
 #include "common/uCommonGUI.h"
+#include "common/udmCommon.h"
+#include "forms/ufrmCheckForUpdates.h"
 #include "forms/ufrmMessageBox.h"
+#include "platform/gui/uFormStorage.h"
 #include "platform/gui/uHeaderPanel.h"
+#include "platform/gui/uModalHook.h"
 #include "uVersion.h"
 
 #include <QAction>
@@ -22,6 +26,7 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 
 TfrmMain* frmMain = nullptr;
 
@@ -105,6 +110,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
   NxSplitter1->setStretchFactor(0, 1);
   NxSplitter1->setStretchFactor(1, 0);
   NxSplitter1->setSizes({488 - 227, 227});
+  SetupPlacement();
   bottomLayout->addWidget(NxSplitter1);
   centralLayout->addWidget(pnlBottom, 1);
 
@@ -280,10 +286,33 @@ void TfrmMain::FormShow() {
   timerConnect.start();
 }
 
+void TfrmMain::SetupPlacement() {
+  // Bound by name: dmMain is created after this window and first needed when it shows.
+  fsMain = new TFormStorage(this);
+  fsMain->setObjectName("fsMain");
+  fsMain->SetStorageProvider([] { return dmMain ? &dmMain->iniUser : nullptr; });
+  fsMain->AddIntegerProperty(
+      QStringLiteral("pnlHeaderDetails.Height"), [this] { return NxSplitter1->sizes().value(1); },
+      [this](int height) {
+        const QList<int> sizes = NxSplitter1->sizes();
+        const int total = sizes.value(0) + sizes.value(1);
+        if (total <= 0)
+          return;
+        height = std::clamp(height, 0, total);
+        NxSplitter1->setSizes({total - height, height});
+      });
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+  fsMain->SavePlacement();
+  QMainWindow::closeEvent(event);
+}
+
 void TfrmMain::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (!m_shownOnce) {
     m_shownOnce = true;
+    fsMain->RestorePlacement();
     FormShow();
   }
 }
@@ -322,7 +351,10 @@ void TfrmMain::ApplyConnection(const TSQLConnectionProperties& props) {
 
 void TfrmMain::actRefreshDBListExecute() {}
 
-void TfrmMain::actCheckForUpdatesExecute() {}
+void TfrmMain::actCheckForUpdatesExecute() {
+  TfrmCheckForUpdates dialog(this);
+  ModalHook::Exec(dialog);
+}
 
 void TfrmMain::actAboutExecute() {
   if (frmMessageBox)

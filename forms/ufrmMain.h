@@ -18,6 +18,7 @@ class QTableView;
 class QTextEdit;
 class QToolBar;
 class QTreeWidget;
+class TFormStorage;
 class THeaderPanel;
 
 // What the Connect dialog hands back: accepted only after it has replaced the data store and
@@ -67,6 +68,7 @@ public:
   QTableView* grdVLF = nullptr;
   QTextEdit* mmOpenTran = nullptr;
   QTimer timerConnect;
+  TFormStorage* fsMain = nullptr; // placement, kept in dmMain's store
 
   QStringList FOpenTranLines;
   int FSelectedRow = -1;
@@ -82,6 +84,7 @@ public Q_SLOTS:
 
 protected:
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -89,6 +92,7 @@ private:
   void FormShow();
   void BuildToolbar();
   void BuildDetailsPages();
+  void SetupPlacement();
   void ApplyConnection(const TSQLConnectionProperties& props);
 
   QLabel* m_statusPanels[2] = {nullptr, nullptr};

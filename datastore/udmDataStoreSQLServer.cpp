@@ -1,0 +1,206 @@
+#include "datastore/udmDataStoreSQLServer.h"
+
+#include "datastore/uOdbc.h"
+#include "datastore/uOdbcConnectionString.h"
+#include "datastore/uResultSetBuilder.h"
+#include "datastore/uServerVersion.h"
+
+#include <QCoreApplication>
+#include <optional>
+
+#ifdef _WIN32
+#include <objbase.h>
+#endif
+
+std::unique_ptr<TDataStoreSQLServer> DataStore;
+
+namespace {
+
+constexpr int kLoginTimeoutSeconds = 15;
+const char* const kApplicationName = "Tessaly GUI";
+
+QString Tr(const char* text) {
+  return QCoreApplication::translate("TDataStoreSQLServer", text);
+}
+
+// The connection string for a record, or the reason there is none.
+TOdbcConnectionString ApplyConnectionProperties(const TOdbcConnection& target,
+                                                const TSQLConnectionProperties& props,
+                                                const QString& applicationName) {
+  return BuildConnectionString(props, target.Environment()->InstalledDrivers(), applicationName);
+}
+
+std::vector<TOdbcDiagRecord> Open(TOdbcConnection& connection,
+                                  const TOdbcConnectionString& settings) {
+  if (!settings.Error.isEmpty()) throw TOdbcError(settings.Error);
+  return connection.Open(settings.Text, kLoginTimeoutSeconds);
+}
+
+// The text of a caught failure: all lines of the driver's records, or the error's own message.
+QString ErrorText(const std::exception& e) {
+  if (const auto* odbc = dynamic_cast<const TOdbcError*>(&e)) return odbc->Text();
+  return QString::fromUtf8(e.what());
+}
+
+void Append(std::vector<TOdbcDiagRecord>& to, std::vector<TOdbcDiagRecord> records) {
+  for (TOdbcDiagRecord& r : records)
+    to.push_back(std::move(r));
+}
+
+// A call of the batch failed. The messages that the server sends after the first failing one
+// (the rest of the batch) belong to the same failure, so they are read too, up to the end of the
+// batch or a failure of the client itself.
+[[noreturn]] void ThrowStatementFailure(SQLHSTMT stmt) {
+  std::vector<TOdbcDiagRecord> records = CollectDiagnostics(SQL_HANDLE_STMT, stmt);
+  const auto clientFailure = [](const std::vector<TOdbcDiagRecord>& rs) {
+    for (const TOdbcDiagRecord& r : rs)
+      if (r.State.startsWith(QLatin1String("08")) || r.State.startsWith(QLatin1String("HY")))
+        return true;
+    return false;
+  };
+  for (int i = 0; i < 64 && !clientFailure(records); ++i) {
+    const SQLRETURN rc = SQLMoreResults(stmt);
+    if (rc != SQL_ERROR && rc != SQL_SUCCESS_WITH_INFO && rc != SQL_SUCCESS) break;
+    std::vector<TOdbcDiagRecord> more = CollectDiagnostics(SQL_HANDLE_STMT, stmt);
+    const bool stop = clientFailure(more);
+    Append(records, std::move(more));
+    if (stop) break;
+  }
+  QString text = JoinDiagnostics(records, false);
+  if (text.isEmpty()) text = Tr("The server reported a failure without a message.");
+  throw TOdbcError(text);
+}
+
+} // namespace
+
+struct TDataStoreSQLServer::Impl {
+  TOdbcConnection Connection;
+  TResultSet Query;
+  QString StatementText;
+  QString QueryText;
+  // Empty until InitWithConnProps applied a record: the store has no server yet.
+  std::optional<TOdbcConnectionString> Settings;
+
+  // Opens a configured but closed connection first, as every access of the client does.
+  void EnsureOpen(std::vector<TOdbcDiagRecord>& info) {
+    if (Connection.IsOpen()) return;
+    if (!Settings)
+      throw TOdbcError(Tr("The data store is not connected: no server has been chosen yet."));
+    Append(info, Open(Connection, *Settings));
+  }
+};
+
+TDataStoreSQLServer::TDataStoreSQLServer() : d(std::make_unique<Impl>()) {
+#ifdef _WIN32
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+#endif
+  Query = &d->Query;
+  Connection = &d->Connection;
+}
+
+TDataStoreSQLServer::~TDataStoreSQLServer() {
+  d.reset();
+#ifdef _WIN32
+  CoUninitialize();
+#endif
+}
+
+void TDataStoreSQLServer::AddError(const QString& text) {
+  Errors << text;
+}
+
+void TDataStoreSQLServer::HandleInfoMessage(const QString& text) {
+  if (!text.isEmpty()) InfoMessages << text;
+}
+
+bool TDataStoreSQLServer::InitWithConnProps(TSQLConnectionProperties Props) {
+  Errors.clear();
+  d->Connection.Close();
+  Connected = false;
+  try {
+    d->Settings = ApplyConnectionProperties(d->Connection, Props, QLatin1String(kApplicationName));
+    HandleInfoMessage(JoinDiagnostics(Open(d->Connection, *d->Settings), true));
+    Connected = true;
+    const QString version = d->Connection.DbmsVersion();
+    if (const std::optional<int> major = ServerMajorVersion(version))
+      IsSQL2005OrNewer = *major >= 9;
+  } catch (const std::exception& e) {
+    AddError(ErrorText(e));
+  }
+  return Errors.isEmpty();
+}
+
+bool TDataStoreSQLServer::TestConnection(TSQLConnectionProperties Props) {
+  Errors.clear();
+  try {
+    // The client's defaults: no application name and no message handler.
+    TOdbcConnection temporary;
+    Open(temporary, ApplyConnectionProperties(temporary, Props, QString()));
+    return true;
+  } catch (const std::exception& e) {
+    Errors << Tr("Error connecting to database (%1) on instance (%2): %3")
+                  .arg(Props.Database, Props.Instance, ErrorText(e));
+    return false;
+  }
+}
+
+bool TDataStoreSQLServer::ExecuteStatement(const QString& Text) {
+  d->StatementText = Text;
+  return ExecuteSQL();
+}
+
+bool TDataStoreSQLServer::ExecuteSQL() {
+  InfoMessages.clear();
+  return Run(d->StatementText, false);
+}
+
+bool TDataStoreSQLServer::RunQuery(const QString& Text) {
+  Errors.clear();
+  d->QueryText = Text;
+  return OpenQuery();
+}
+
+bool TDataStoreSQLServer::OpenQuery() {
+  InfoMessages.clear();
+  d->Query.Close();
+  return Run(d->QueryText, true);
+}
+
+bool TDataStoreSQLServer::Run(const QString& text, bool openResult) {
+  std::vector<TOdbcDiagRecord> info;
+  bool ok = true;
+  try {
+    d->EnsureOpen(info);
+    TOdbcStatement statement(d->Connection);
+    const SQLHSTMT stmt = statement.Handle();
+    SQLRETURN rc = SQLExecDirectW(stmt, const_cast<SQLWCHAR*>(ToSqlW(text)), SQL_NTS);
+    // Every result of the batch is walked, so that its messages and errors are seen; the first
+    // one with columns is the query's.
+    for (;;) {
+      if (rc == SQL_NO_DATA) {
+        Append(info, CollectDiagnostics(SQL_HANDLE_STMT, stmt));
+        break;
+      }
+      if (!OdbcSucceeded(rc)) ThrowStatementFailure(stmt);
+      if (rc == SQL_SUCCESS_WITH_INFO) Append(info, CollectDiagnostics(SQL_HANDLE_STMT, stmt));
+      SQLSMALLINT columns = 0;
+      OdbcCheck(SQLNumResultCols(stmt, &columns), SQL_HANDLE_STMT, stmt, "SQLNumResultCols");
+      if (columns > 0 && openResult && !d->Query.Active())
+        TResultSetBuilder::Fetch(stmt, d->Query, info);
+      rc = SQLMoreResults(stmt);
+    }
+  } catch (const std::exception& e) {
+    if (openResult) d->Query.Close();
+    AddError(ErrorText(e));
+    ok = false;
+  }
+  HandleInfoMessage(JoinDiagnostics(info, true));
+  return ok;
+}
+
+QString TDataStoreSQLServer::GetServerVersionName() {
+  std::vector<TOdbcDiagRecord> info;
+  d->EnsureOpen(info);
+  HandleInfoMessage(JoinDiagnostics(info, true));
+  return ServerVersionName(d->Connection.DbmsVersion());
+}
