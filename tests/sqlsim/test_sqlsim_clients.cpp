@@ -164,6 +164,19 @@ void TTestSqlSimClients::tediousStatements_data() {
   QTest::newRow("loginfo 2012 shape")
       << v11 << QStringList{UseZ, LogInfo} << (QStringList{"RecoveryUnitId:IntN4"} + vlfCols)
       << rows11 << QList<int>{2528};
+  QTest::newRow("loginfo of a database without VLFs listed: four, the first active")
+      << v10 << QStringList{"USE [Quiet]", LogInfo} << vlfCols
+      << R"([[2,"260096","8192",20,2,64,0],[2,"260096","268288",0,0,0,0],)"
+         R"([2,"260096","528384",0,0,0,0],[2,"260096","788480",0,0,0,0]])"
+      << QList<int>{2528};
+  QTest::newRow("sysfiles of a database without files listed")
+      << v10 << QStringList{"USE [Quiet]", SysFiles}
+      << QStringList{"fileid:IntN2",  "groupid:IntN2",    "size:IntN4",
+                     "maxsize:IntN4", "growth:IntN4",     "status:IntN4",
+                     "perf:IntN4",    "name:NVarChar128", "filename:NVarChar260"}
+      << R"([[2,0,128,-1,10,1048642,0,"Quiet_log",)"
+         R"("C:\\Program Files\\Microsoft SQL Server\\MSSQL10_50.MSSQLSERVER\\MSSQL\\DATA\\Quiet_log.ldf"]])"
+      << QList<int>{};
   QTest::newRow("opentran") << v10 << QStringList{UseZ, OpenTran} << QStringList{} << "[]"
                             << QList<int>{7968, 7970, 7971, 7972, 7973, 7974, 7975, 7976, 2528};
   QTest::newRow("opentran, none open")

@@ -64,6 +64,8 @@ private slots:
   void badClientInput();
   void login7Parser_data();
   void login7Parser();
+  void commandLine_data();
+  void commandLine();
 };
 
 // The login reply in the server's order, with the client's TDS version and a SPID in every
@@ -233,6 +235,37 @@ void TTestSqlSimProtocol::login7Parser() {
   QCOMPARE(login->AppName, QString("Tessaly GUI"));
   QCOMPARE(login->TdsVersion, quint32(0x74000004));
   QCOMPARE(login->PacketSize, quint32(8192));
+}
+
+// Usage errors end with status 2, an unusable scenario with status 1, each with a reason.
+void TTestSqlSimProtocol::commandLine_data() {
+  QTest::addColumn<QStringList>("args");
+  QTest::addColumn<int>("status");
+  QTest::addColumn<QString>("reason");
+  const QString demo =
+      qEnvironmentVariable("VELMORA_SOURCE_DIR") + "/tools/sqlsim/scenarios/demo.json";
+  QTest::newRow("no scenario") << QStringList{} << 2 << "--scenario FILE is required";
+  QTest::newRow("unknown option") << QStringList{"--scenario", demo, "--bogus"} << 2
+                                  << "Unknown option 'bogus'";
+  QTest::newRow("port out of range")
+      << QStringList{"--scenario", demo, "--port", "70000"} << 2 << "--port must be a number";
+  QTest::newRow("SSRP port not a number")
+      << QStringList{"--scenario", demo, "--ssrp-port", "x"} << 2 << "--ssrp-port must be";
+  QTest::newRow("missing scenario file")
+      << QStringList{"--scenario", "/nonexistent/s.json"} << 1 << "cannot read";
+}
+
+void TTestSqlSimProtocol::commandLine() {
+  QFETCH(QStringList, args);
+  QFETCH(int, status);
+  QFETCH(QString, reason);
+  QProcess p;
+  p.start(TSqlSimProcess::SimulatorPath(), args);
+  QVERIFY(p.waitForFinished(20000));
+  QCOMPARE(p.exitCode(), status);
+  const QString err = QString::fromUtf8(p.readAllStandardError());
+  QVERIFY2(err.contains(reason), qPrintable(err));
+  QVERIFY(!p.readAllStandardOutput().contains("listening"));
 }
 
 QTEST_GUILESS_MAIN(TTestSqlSimProtocol)

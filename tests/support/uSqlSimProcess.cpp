@@ -120,13 +120,19 @@ bool TSqlSimProcess::WaitForLine(const QString& prefix, QString* rest, int timeo
 
 void TSqlSimProcess::Stop() {
   if (FProcess) {
-    if (FProcess->state() != QProcess::NotRunning) {
+    const bool wasRunning = FProcess->state() != QProcess::NotRunning;
+    if (wasRunning) {
       FProcess->terminate();
       if (!FProcess->waitForFinished(10000)) {
         FProcess->kill();
         FProcess->waitForFinished(5000);
       }
     }
+    // The simulator ends cleanly on SIGTERM; anything else (a sanitizer report, a crash) is
+    // shown in the test's output.
+    if (wasRunning && (FProcess->exitStatus() != QProcess::NormalExit || FProcess->exitCode() != 0))
+      qWarning("sqlsim ended with status %d: %s", FProcess->exitCode(),
+               FProcess->readAllStandardError().constData());
     FProcess.reset();
   }
   FPort = 0;
@@ -169,8 +175,7 @@ bool TSqlSimProcess::ApplyScenario(const QString& json, int timeoutMs, bool sign
   // earlier write (from its file watcher) is skipped.
   const QString expected =
       QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex());
-  if (signal)
-    ::kill(pid_t(FProcess->processId()), SIGHUP);
+  if (signal) ::kill(pid_t(FProcess->processId()), SIGHUP);
   QDeadlineTimer deadline(timeoutMs);
   QString hash;
   while (WaitForLine(QStringLiteral("reloaded "), &hash,

@@ -95,7 +95,7 @@ int main(int argc, char* argv[]) {
   QCommandLineParser parser;
   parser.setApplicationDescription(
       QStringLiteral("A TDS server on loopback that plays a SQL Server instance."));
-  parser.addHelpOption();
+  const QCommandLineOption helpOpt = parser.addHelpOption();
   const QCommandLineOption scenarioOpt(
       QStringLiteral("scenario"), QStringLiteral("Scenario JSON file."), QStringLiteral("file"));
   const QCommandLineOption portOpt(QStringLiteral("port"),
@@ -109,7 +109,12 @@ int main(int argc, char* argv[]) {
                                   QStringLiteral("Append every login and batch to this file."),
                                   QStringLiteral("file"));
   parser.addOptions({scenarioOpt, portOpt, ssrpOpt, logOpt});
-  parser.process(app);
+  if (!parser.parse(QCoreApplication::arguments())) {
+    Complain(parser.errorText());
+    return 2;
+  }
+  if (parser.isSet(helpOpt))
+    parser.showHelp(0);
 
   if (!parser.isSet(scenarioOpt)) {
     Complain(QStringLiteral("--scenario FILE is required"));
