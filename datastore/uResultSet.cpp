@@ -20,56 +20,7 @@ constexpr SQLSMALLINT kSqlSsTime2 = -154;
 constexpr SQLULEN kMaxBoundChars = 4000;
 
 // Rows are kept column by column in typed vectors; texts of a column share one buffer.
-struct TColumn {
-  QString Name;
-  TFieldKind Kind = TFieldKind::Unknown;
-  std::size_t Count = 0;
-  std::vector<std::uint8_t> Null;  // stays empty until the column's first NULL
-  std::vector<std::int32_t> Int32; // Integer; for DateTime the milliseconds of the day
-  std::vector<std::int64_t> Int64; // Int64; for DateTime the Julian day
-  std::vector<double> Float;
-  std::vector<char16_t> Chars; // Text, UnicodeText
-  std::vector<char> Bytes;     // Decimal: digits, sign and point are plain ASCII
-  std::vector<std::size_t> Ends;
-
-  bool IsNullAt(std::size_t row) const { return row < Null.size() && Null[row]; }
-  void MarkValue() {
-    if (!Null.empty()) Null.push_back(0);
-    ++Count;
-  }
-  void MarkNull() {
-    if (Null.empty()) Null.assign(Count, 0);
-    Null.push_back(1);
-    ++Count;
-  }
-  // Empties the column but keeps its memory for the next result.
-  void Clear() {
-    Name.clear();
-    Kind = TFieldKind::Unknown;
-    Count = 0;
-    Null.clear();
-    Int32.clear();
-    Int64.clear();
-    Float.clear();
-    Chars.clear();
-    Bytes.clear();
-    Ends.clear();
-  }
-
-  bool IsText() const {
-    return Kind == TFieldKind::Text || Kind == TFieldKind::UnicodeText ||
-           Kind == TFieldKind::Decimal;
-  }
-  QString Text(std::size_t row) const {
-    const std::size_t begin = row ? Ends[row - 1] : 0;
-    if (Kind == TFieldKind::Decimal)
-      return QString::fromLatin1(Bytes.data() + begin, qsizetype(Ends[row] - begin));
-    return QString::fromUtf16(Chars.data() + begin, qsizetype(Ends[row] - begin));
-  }
-  QDateTime DateTime(std::size_t row) const {
-    return QDateTime(QDate::fromJulianDay(Int64[row]), QTime::fromMSecsSinceStartOfDay(Int32[row]));
-  }
-};
+using TColumn = TColumnData;
 
 template <typename T> T ClampToInt(double v) {
   if (std::isnan(v)) return 0;
@@ -278,39 +229,11 @@ QDateTime TResultSet::AsDateTime(const QString& name) const {
 }
 
 void TResultSet::CopyTo(TMemTable& table) const {
-  QVector<TMemColumn> columns;
-  columns.reserve(qsizetype(d->Columns.size()));
-  for (const TColumn& c : d->Columns)
-    columns.push_back({c.Name, c.Kind});
-  // One list of cells, row by row: a result of 100,000 rows is one allocation, not 100,000.
-  QVector<QVariant> cells;
-  cells.reserve(qsizetype(d->Rows) * qsizetype(d->Columns.size()));
-  for (std::size_t r = 0; r < d->Rows; ++r) {
-    for (const TColumn& c : d->Columns) {
-      if (c.IsNullAt(r)) {
-        cells.emplace_back();
-        continue;
-      }
-      switch (c.Kind) {
-      case TFieldKind::Integer:
-        cells.emplace_back(int(c.Int32[r])); // built in place: half the cost
-        break;
-      case TFieldKind::Int64:
-        cells.emplace_back(qlonglong(c.Int64[r]));
-        break;
-      case TFieldKind::Float:
-        cells.emplace_back(c.Float[r]);
-        break;
-      case TFieldKind::DateTime:
-        cells.emplace_back(c.DateTime(r));
-        break;
-      default:
-        cells.emplace_back(c.Text(r));
-        break;
-      }
-    }
-  }
-  table.SetCells(std::move(columns), std::move(cells));
+  table.SetColumnData(d->Columns);
+}
+
+void TResultSet::AppendTo(TMemTable& table) const {
+  table.AppendColumnData(d->Columns);
 }
 
 // --- fetching -------------------------------------------------------------------------------
@@ -454,33 +377,6 @@ void Classify(SQLSMALLINT sqlType, SQLULEN size, TColumn& column, TFetchColumn& 
                        .arg(column.Name));
 }
 
-void AppendNull(TColumn& c) {
-  c.MarkNull();
-  switch (c.Kind) {
-  case TFieldKind::Integer:
-    c.Int32.push_back(0);
-    break;
-  case TFieldKind::Int64:
-    c.Int64.push_back(0);
-    break;
-  case TFieldKind::Float:
-    c.Float.push_back(0);
-    break;
-  case TFieldKind::DateTime:
-    c.Int64.push_back(0);
-    c.Int32.push_back(0);
-    break;
-  default:
-    c.Ends.push_back(c.Kind == TFieldKind::Decimal ? c.Bytes.size() : c.Chars.size());
-    break;
-  }
-}
-
-void EndText(TColumn& c) {
-  c.MarkValue();
-  c.Ends.push_back(c.Kind == TFieldKind::Decimal ? c.Bytes.size() : c.Chars.size());
-}
-
 void AppendFixed(TColumn& c, const TFetchColumn& f, const void* value) {
   c.MarkValue();
   switch (f.C) {
@@ -527,7 +423,7 @@ void GetData(SQLHSTMT stmt, SQLUSMALLINT number, TColumn& c, const TFetchColumn&
     OdbcCheck(SQLGetData(stmt, number, CTypeCode(f.C), value, sizeof(value), &indicator),
               SQL_HANDLE_STMT, stmt, "SQLGetData");
     if (indicator == SQL_NULL_DATA)
-      AppendNull(c);
+      c.AppendNull();
     else
       AppendFixed(c, f, value);
     return;
@@ -541,7 +437,7 @@ void GetData(SQLHSTMT stmt, SQLUSMALLINT number, TColumn& c, const TFetchColumn&
     if (rc == SQL_NO_DATA) break;
     OdbcCheck(rc, SQL_HANDLE_STMT, stmt, "SQLGetData");
     if (indicator == SQL_NULL_DATA) {
-      AppendNull(c);
+      c.AppendNull();
       return;
     }
     // A piece longer than the buffer (or of unknown length) continues with the next call; the
@@ -553,7 +449,7 @@ void GetData(SQLHSTMT stmt, SQLUSMALLINT number, TColumn& c, const TFetchColumn&
     AppendChars(c, f.C, buffer, bytes - bytes % terminator);
     if (!more) break;
   }
-  EndText(c);
+  c.EndText();
 }
 
 // Room for `more` values without giving up geometric growth.
@@ -570,7 +466,7 @@ void ForEachValue(TColumn& c, const TFetchColumn& f, const unsigned char* block,
     SQLLEN indicator;
     std::memcpy(&indicator, row + f.IndicatorOffset, sizeof indicator);
     if (indicator == SQL_NULL_DATA)
-      AppendNull(c);
+      c.AppendNull();
     else
       append(row + f.Offset, indicator);
   }
@@ -614,7 +510,7 @@ void AppendBlock(TColumn& c, const TFetchColumn& f, const unsigned char* block,
       if (indicator == SQL_NO_TOTAL || indicator < 0 || indicator > f.BufferBytes - terminator)
         ThrowTruncated(c);
       AppendChars(c, f.C, value, std::size_t(indicator));
-      EndText(c);
+      c.EndText();
     });
     return;
   }

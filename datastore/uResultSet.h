@@ -48,6 +48,8 @@ public:
 
   // Replaces the table's structure and rows with this result set's.
   void CopyTo(TMemTable& table) const;
+  // Appends this result set's rows to the table as TMemTable::AppendColumnData does.
+  void AppendTo(TMemTable& table) const;
 
 private:
   friend class TResultSetBuilder;

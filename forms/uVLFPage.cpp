@@ -23,10 +23,8 @@ bool TVLFPage::Load(const std::function<void(int)>& columnCreate) {
   if (!store->Query->Active()) return true; // ran, but returned no rows to show
   const TRepaintGuard repaint(m_grid);
   if (m_table->HasStructure()) {
-    TMemTable result;
-    store->Query->CopyTo(result);
     m_table->Clear();
-    m_table->AppendRowsFrom(std::move(result));
+    store->Query->AppendTo(*m_table);
   } else {
     store->Query->CopyTo(*m_table);
     if (columnCreate)

@@ -8,28 +8,6 @@
 
 TMemTable::TMemTable(QObject* parent) : QAbstractTableModel(parent) {}
 
-void TMemTable::SetData(QVector<TMemColumn> columns, QVector<QVector<QVariant>> rows) {
-  QVector<QVariant> cells;
-  cells.reserve(rows.size() * columns.size());
-  for (auto& row : rows) {
-    row.resize(columns.size());
-    for (auto& value : row)
-      cells.append(std::move(value));
-  }
-  rows.clear();
-  SetCells(std::move(columns), std::move(cells));
-}
-
-void TMemTable::SetCells(QVector<TMemColumn> columns, QVector<QVariant> cells) {
-  beginResetModel();
-  m_columns = std::move(columns);
-  m_cells = std::move(cells);
-  m_rowCount = m_columns.isEmpty() ? 0 : int(m_cells.size() / m_columns.size());
-  m_cells.resize(qsizetype(m_rowCount) * m_columns.size());
-  m_views = QVector<TColumnView>(m_columns.size());
-  endResetModel();
-}
-
 namespace {
 QVariant ConvertToKind(const QVariant& value, TFieldKind kind) {
   if (value.isNull()) return value;
@@ -51,39 +29,156 @@ QVariant ConvertToKind(const QVariant& value, TFieldKind kind) {
   }
   return value;
 }
+
+// Appends `value`, already of the column's kind.
+void AppendValue(TColumnData& c, const QVariant& value) {
+  if (value.isNull()) {
+    c.AppendNull();
+    return;
+  }
+  switch (c.Kind) {
+  case TFieldKind::Integer:
+    c.Int32.push_back(value.toInt());
+    break;
+  case TFieldKind::Int64:
+    c.Int64.push_back(value.toLongLong());
+    break;
+  case TFieldKind::Float:
+    c.Float.push_back(value.toDouble());
+    break;
+  case TFieldKind::DateTime: {
+    const QDateTime dt = value.toDateTime();
+    if (!dt.isValid()) {
+      c.AppendNull();
+      return;
+    }
+    c.Int64.push_back(dt.date().toJulianDay());
+    c.Int32.push_back(dt.time().msecsSinceStartOfDay());
+    break;
+  }
+  default:
+    c.AppendText(value.toString());
+    return;
+  }
+  c.MarkValue();
+}
+
+QVariant ValueAt(const TColumnData& c, std::size_t row) {
+  if (c.IsNullAt(row)) return {};
+  switch (c.Kind) {
+  case TFieldKind::Integer:
+    return QVariant(qint32(c.Int32[row]));
+  case TFieldKind::Int64:
+    return QVariant(qint64(c.Int64[row]));
+  case TFieldKind::Float:
+    return QVariant(c.Float[row]);
+  case TFieldKind::DateTime:
+    return QVariant(c.DateTime(row));
+  default:
+    return QVariant(c.Text(row));
+  }
+}
+
+void AppendNulls(TColumnData& c, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i)
+    c.AppendNull();
+}
 } // namespace
 
-void TMemTable::AppendRowsFrom(TMemTable&& source) {
-  if (source.m_rowCount == 0) return;
-  const int first = m_rowCount;
-  const int count = source.m_rowCount;
-  const qsizetype columns = m_columns.size();
-  bool same = source.m_columns.size() == columns;
-  for (int c = 0; same && c < columns; ++c)
-    same = source.m_columns[c].Name == m_columns[c].Name &&
-           source.m_columns[c].Kind == m_columns[c].Kind;
-  beginInsertRows(QModelIndex(), first, first + count - 1);
-  if (same && m_rowCount == 0) {
-    m_cells = std::move(source.m_cells);
-  } else if (same) {
-    m_cells.reserve(qsizetype(first + count) * columns);
-    for (auto& value : source.m_cells)
-      m_cells.append(std::move(value));
-  } else {
-    QVector<int> from(columns);
-    for (int c = 0; c < columns; ++c)
-      from[c] = source.FieldIndex(m_columns[c].Name);
-    m_cells.resize(qsizetype(first + count) * columns);
-    for (int r = 0; r < count; ++r)
-      for (int c = 0; c < columns; ++c)
-        if (from[c] >= 0)
-          m_cells[qsizetype(first + r) * columns + c] =
-              ConvertToKind(source.Cell(r, from[c]), m_columns[c].Kind);
+void TMemTable::SetData(QVector<TMemColumn> columns, QVector<QVector<QVariant>> rows) {
+  std::vector<TColumnData> data(std::size_t(columns.size()));
+  for (qsizetype c = 0; c < columns.size(); ++c) {
+    data[std::size_t(c)].Name = columns[c].Name;
+    data[std::size_t(c)].Kind = columns[c].Kind;
   }
-  m_rowCount = first + count;
-  source.m_cells.clear();
-  source.m_rowCount = 0;
+  for (const auto& row : rows)
+    for (qsizetype c = 0; c < columns.size(); ++c)
+      AppendValue(data[std::size_t(c)],
+                  c < row.size() ? ConvertToKind(row[c], columns[c].Kind) : QVariant());
+  beginResetModel();
+  m_data = std::move(data);
+  m_rowCount = m_data.empty() ? 0 : int(m_data.front().Count);
+  ResetColumns();
+  endResetModel();
+}
+
+void TMemTable::SetColumnData(const std::vector<TColumnData>& columns) {
+  beginResetModel();
+  // Assigning vector to vector keeps the memory of earlier rows where it is large enough.
+  m_data.resize(columns.size());
+  for (std::size_t c = 0; c < columns.size(); ++c)
+    m_data[c] = columns[c];
+  m_rowCount = m_data.empty() ? 0 : int(m_data.front().Count);
+  ResetColumns();
+  endResetModel();
+}
+
+void TMemTable::ResetColumns() {
+  m_columns.clear();
+  m_columns.reserve(qsizetype(m_data.size()));
+  for (const TColumnData& c : m_data)
+    m_columns.push_back({c.Name, c.Kind});
+  m_views = QVector<TColumnView>(m_columns.size());
+}
+
+void TMemTable::AppendColumnData(const std::vector<TColumnData>& source) {
+  const std::size_t count = source.empty() ? 0 : source.front().Count;
+  if (count == 0) return;
+  const int first = m_rowCount;
+  bool same = source.size() == m_data.size();
+  for (std::size_t c = 0; same && c < m_data.size(); ++c)
+    same = source[c].Name == m_data[c].Name && source[c].Kind == m_data[c].Kind;
+  beginInsertRows(QModelIndex(), first, first + int(count) - 1);
+  if (same && m_rowCount == 0) {
+    for (std::size_t c = 0; c < m_data.size(); ++c)
+      m_data[c] = source[c];
+  } else if (same) {
+    for (std::size_t c = 0; c < m_data.size(); ++c)
+      m_data[c].AppendValues(source[c]);
+  } else {
+    for (std::size_t c = 0; c < m_data.size(); ++c) {
+      TColumnData& to = m_data[c];
+      const TColumnData* from = nullptr;
+      for (const TColumnData& s : source)
+        if (s.Name.compare(to.Name, Qt::CaseInsensitive) == 0) {
+          from = &s;
+          break;
+        }
+      if (!from)
+        AppendNulls(to, count);
+      else if (from->Kind == to.Kind)
+        to.AppendValues(*from);
+      else
+        for (std::size_t r = 0; r < count; ++r)
+          AppendValue(to, ConvertToKind(ValueAt(*from, r), to.Kind));
+    }
+  }
+  m_rowCount = first + int(count);
   endInsertRows();
+}
+
+void TMemTable::AppendRowsFrom(TMemTable&& source) {
+  AppendColumnData(source.m_data);
+  source.m_data.clear();
+  source.m_rowCount = 0;
+}
+
+QVariant TMemTable::Cell(int row, int column) const {
+  return ValueAt(m_data[std::size_t(column)], std::size_t(row));
+}
+
+std::int64_t TMemTable::IntegerAt(int row, int column) const {
+  const TColumnData& c = m_data[std::size_t(column)];
+  const std::size_t r = std::size_t(row);
+  if (c.IsNullAt(r)) return 0;
+  switch (c.Kind) {
+  case TFieldKind::Integer:
+    return c.Int32[r];
+  case TFieldKind::Int64:
+    return c.Int64[r];
+  default:
+    return Cell(row, column).toLongLong();
+  }
 }
 
 void TMemTable::SetColumnDisplay(int column, TColumnDisplay display) {
@@ -112,7 +207,8 @@ Qt::Alignment TMemTable::ColumnAlignment(int column) const {
 void TMemTable::Clear() {
   if (m_rowCount == 0) return;
   beginResetModel();
-  m_cells = QVector<QVariant>(); // clear() would keep the allocation of a big table
+  for (TColumnData& c : m_data)
+    c.ClearValues();
   m_rowCount = 0;
   endResetModel();
 }
@@ -144,18 +240,28 @@ bool IsNumericKind(TFieldKind kind) {
 }
 
 QString TMemTable::DisplayText(int row, int column) const {
-  const QVariant& v = Cell(row, column);
-  if (v.isNull()) return {};
-  if (v.typeId() == QMetaType::QDateTime)
-    return QLocale().toString(v.toDateTime(), QLocale::ShortFormat);
-  if (v.typeId() == QMetaType::Double) return QLocale().toString(v.toDouble(), 'g', 15);
-  if (m_columns[column].Kind == TFieldKind::Decimal &&
-      m_views[column].Display == TColumnDisplay::Default) {
-    bool ok = false;
-    const double d = v.toString().toDouble(&ok);
-    if (ok) return QLocale().toString(d, 'g', 15);
+  const TColumnData& c = m_data[std::size_t(column)];
+  const std::size_t r = std::size_t(row);
+  if (c.IsNullAt(r)) return {};
+  switch (c.Kind) {
+  case TFieldKind::Integer:
+    return QString::number(c.Int32[r]);
+  case TFieldKind::Int64:
+    return QString::number(c.Int64[r]);
+  case TFieldKind::Float:
+    return QLocale().toString(c.Float[r], 'g', 15);
+  case TFieldKind::DateTime:
+    return QLocale().toString(c.DateTime(r), QLocale::ShortFormat);
+  case TFieldKind::Decimal:
+    if (m_views[column].Display == TColumnDisplay::Default) {
+      bool ok = false;
+      const double d = c.Text(r).toDouble(&ok);
+      if (ok) return QLocale().toString(d, 'g', 15);
+    }
+    return c.Text(r);
+  default:
+    return c.Text(r);
   }
-  return v.toString();
 }
 
 namespace {
@@ -170,21 +276,22 @@ int DigitCount(qint64 value) {
 }
 } // namespace
 
-// The length of a cell's text without formatting it where that is cheap.
+// The length of a cell's text without formatting it where that is cheap; -1 for NULL.
 int TMemTable::DisplayLength(int row, int column) const {
-  // Called for every cell of a big table when it is fitted: no conversions through QMetaType.
-  const QVariant& v = Cell(row, column);
-  switch (v.typeId()) {
-  case QMetaType::UnknownType:
-    return -1; // NULL
-  case QMetaType::Int:
-    return DigitCount(*static_cast<const qint32*>(v.constData()));
-  case QMetaType::LongLong:
-    return DigitCount(*static_cast<const qint64*>(v.constData()));
-  case QMetaType::QString:
-    if (m_columns[column].Kind != TFieldKind::Decimal ||
-        m_views[column].Display == TColumnDisplay::ExactText)
-      return int(static_cast<const QString*>(v.constData())->size());
+  const TColumnData& c = m_data[std::size_t(column)];
+  const std::size_t r = std::size_t(row);
+  if (c.IsNullAt(r)) return -1;
+  switch (c.Kind) {
+  case TFieldKind::Integer:
+    return DigitCount(c.Int32[r]);
+  case TFieldKind::Int64:
+    return DigitCount(c.Int64[r]);
+  case TFieldKind::Text:
+  case TFieldKind::UnicodeText:
+  case TFieldKind::Unknown:
+    return int(c.TextLength(r));
+  case TFieldKind::Decimal:
+    if (m_views[column].Display == TColumnDisplay::ExactText) return int(c.TextLength(r));
     break;
   default:
     break;
@@ -195,35 +302,20 @@ int TMemTable::DisplayLength(int row, int column) const {
 // The widest texts of a column. An integer column's widest text is its smallest or its largest
 // value (digits are equally wide); other columns go by the length of their texts.
 QStringList TMemTable::LongestTexts(int column) const {
-  const TFieldKind kind = m_columns[column].Kind;
-  if (kind == TFieldKind::Integer || kind == TFieldKind::Int64) {
-    bool any = false, exact = true;
+  const TColumnData& c = m_data[std::size_t(column)];
+  if (c.Kind == TFieldKind::Integer || c.Kind == TFieldKind::Int64) {
+    bool any = false;
     qint64 low = 0, high = 0;
-    for (int r = 0; r < m_rowCount && exact; ++r) {
-      const QVariant& v = Cell(r, column);
-      qint64 x = 0;
-      switch (v.typeId()) {
-      case QMetaType::UnknownType:
-        continue;
-      case QMetaType::Int:
-        x = *static_cast<const qint32*>(v.constData());
-        break;
-      case QMetaType::LongLong:
-        x = *static_cast<const qint64*>(v.constData());
-        break;
-      default:
-        exact = false; // not what the kind promises: measure texts below
-        continue;
-      }
+    for (std::size_t r = 0; r < std::size_t(m_rowCount); ++r) {
+      if (c.IsNullAt(r)) continue;
+      const qint64 x = c.Kind == TFieldKind::Integer ? c.Int32[r] : c.Int64[r];
       low = any ? std::min(low, x) : x;
       high = any ? std::max(high, x) : x;
       any = true;
     }
-    if (exact) {
-      if (!any) return {};
-      return low == high ? QStringList{QString::number(low)}
-                         : QStringList{QString::number(low), QString::number(high)};
-    }
+    if (!any) return {};
+    return low == high ? QStringList{QString::number(low)}
+                       : QStringList{QString::number(low), QString::number(high)};
   }
   return CollectLongestTexts(
       m_rowCount, [&](int r) { return DisplayLength(r, column); },
@@ -275,37 +367,82 @@ bool TMemTable::setHeaderData(int section, Qt::Orientation orientation, const QV
 }
 
 namespace {
-bool LessValue(const QVariant& a, const QVariant& b) {
-  if (a.isNull() || b.isNull()) return a.isNull() && !b.isNull();
-  return QVariant::compare(a, b) == QPartialOrdering::Less;
+// Exact digits compared by value: sign, then the integer digits, then the fraction.
+int CompareDecimalText(QStringView a, QStringView b) {
+  struct TParts {
+    bool Negative = false;
+    QStringView Whole, Fraction;
+  };
+  auto split = [](QStringView t) {
+    TParts p;
+    t = t.trimmed();
+    if (t.startsWith(u'-') || t.startsWith(u'+')) {
+      p.Negative = t.front() == u'-';
+      t = t.mid(1);
+    }
+    const qsizetype point = t.indexOf(u'.');
+    p.Whole = point < 0 ? t : t.left(point);
+    p.Fraction = point < 0 ? QStringView() : t.mid(point + 1);
+    while (!p.Whole.isEmpty() && p.Whole.front() == u'0')
+      p.Whole = p.Whole.mid(1);
+    while (!p.Fraction.isEmpty() && p.Fraction.back() == u'0')
+      p.Fraction.chop(1);
+    if (p.Whole.isEmpty() && p.Fraction.isEmpty()) p.Negative = false; // -0 is 0
+    return p;
+  };
+  const TParts x = split(a), y = split(b);
+  if (x.Negative != y.Negative) return x.Negative ? -1 : 1;
+  int magnitude = 0;
+  if (x.Whole.size() != y.Whole.size())
+    magnitude = x.Whole.size() < y.Whole.size() ? -1 : 1;
+  else if (const int w = x.Whole.compare(y.Whole))
+    magnitude = w < 0 ? -1 : 1;
+  else if (const int f = x.Fraction.compare(y.Fraction))
+    magnitude = f < 0 ? -1 : 1;
+  return x.Negative ? -magnitude : magnitude;
 }
 } // namespace
 
 void TMemTable::sort(int column, Qt::SortOrder order) {
   if (column < 0 || column >= m_columns.size() || !m_views[column].Sortable) return;
   Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-  QVector<int> perm(m_rowCount);
-  for (int i = 0; i < perm.size(); ++i)
-    perm[i] = i;
-  auto less = [&](int x, int y) { return LessValue(Cell(x, column), Cell(y, column)); };
+  std::vector<int> perm(static_cast<std::size_t>(m_rowCount));
+  for (std::size_t i = 0; i < perm.size(); ++i)
+    perm[i] = int(i);
+  const TColumnData& c = m_data[std::size_t(column)];
+  // NULL first, then by value: numbers and times as such, texts by their characters.
+  auto less = [&c](int x, int y) {
+    const std::size_t a = std::size_t(x), b = std::size_t(y);
+    const bool nullA = c.IsNullAt(a), nullB = c.IsNullAt(b);
+    if (nullA || nullB) return nullA && !nullB;
+    switch (c.Kind) {
+    case TFieldKind::Integer:
+      return c.Int32[a] < c.Int32[b];
+    case TFieldKind::Int64:
+      return c.Int64[a] < c.Int64[b];
+    case TFieldKind::Float:
+      return c.Float[a] < c.Float[b];
+    case TFieldKind::DateTime:
+      return c.Int64[a] != c.Int64[b] ? c.Int64[a] < c.Int64[b] : c.Int32[a] < c.Int32[b];
+    case TFieldKind::Decimal:
+      return CompareDecimalText(c.Text(a), c.Text(b)) < 0;
+    default:
+      return c.Text(a) < c.Text(b);
+    }
+  };
   if (order == Qt::AscendingOrder)
     std::stable_sort(perm.begin(), perm.end(), less);
   else
     std::stable_sort(perm.begin(), perm.end(), [&](int x, int y) { return less(y, x); });
-  QVector<int> newPos(perm.size());
-  const qsizetype columns = m_columns.size();
-  QVector<QVariant> sorted;
-  sorted.reserve(m_cells.size());
-  for (int i = 0; i < perm.size(); ++i) {
-    newPos[perm[i]] = i;
-    for (qsizetype c = 0; c < columns; ++c)
-      sorted.append(std::move(m_cells[qsizetype(perm[i]) * columns + c]));
-  }
-  m_cells = std::move(sorted);
+  std::vector<int> newPos(perm.size());
+  for (std::size_t i = 0; i < perm.size(); ++i)
+    newPos[std::size_t(perm[i])] = int(i);
+  for (TColumnData& data : m_data)
+    data.Reorder(perm);
   const QModelIndexList before = persistentIndexList();
   QModelIndexList after;
   for (const QModelIndex& i : before)
-    after.append(index(newPos[i.row()], i.column()));
+    after.append(index(newPos[std::size_t(i.row())], i.column()));
   changePersistentIndexList(before, after);
   Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }

@@ -5,17 +5,9 @@
 #include <QVariant>
 #include <QVector>
 #include <cstdint>
+#include <vector>
 
-enum class TFieldKind {
-  Unknown,
-  Text,        // char, varchar, text
-  UnicodeText, // nchar, nvarchar, ntext, sql_variant (read as text)
-  Integer,     // tinyint, smallint, int, bit
-  Int64,       // bigint
-  Float,       // real, float
-  Decimal,     // numeric, decimal, money: exact digits, kept as text
-  DateTime,    // datetime, smalldatetime, date, time, datetime2
-};
+#include "platform/uColumnData.h"
 
 struct TMemColumn {
   QString Name;
@@ -35,11 +27,14 @@ public:
 
   // Replaces columns and rows in one model reset.
   void SetData(QVector<TMemColumn> columns, QVector<QVector<QVariant>> rows);
-  // The same with the cells row by row in one list (one allocation for a big result).
-  void SetCells(QVector<TMemColumn> columns, QVector<QVariant> cells);
-  void Clear(); // removes the rows, keeps the columns
-  // Appends the rows of `source`, taking each of this table's columns from the source column of
-  // the same name (converted to this column's kind); columns the source lacks stay NULL.
+  // Replaces columns and rows with copies of `columns` (all of one length) in one model reset.
+  // The table's memory from earlier rows is used again.
+  void SetColumnData(const std::vector<TColumnData>& columns);
+  // Removes the rows, keeps the columns (and the memory the rows took, for the next ones).
+  void Clear();
+  // Appends the rows of `columns`, taking each of this table's columns from the source column
+  // of the same name (converted to this column's kind); columns the source lacks stay NULL.
+  void AppendColumnData(const std::vector<TColumnData>& columns);
   void AppendRowsFrom(TMemTable&& source);
   bool HasStructure() const { return !m_columns.isEmpty(); }
 
@@ -47,9 +42,12 @@ public:
   int FieldIndex(const QString& name) const; // -1 when absent (case-insensitive)
   // Raw cell values: QString for text and decimals, qint32/qint64, double, QDateTime; null QVariant
   // for NULL.
-  const QVariant& Cell(int row, int column) const {
-    return m_cells[qsizetype(row) * m_columns.size() + column];
+  QVariant Cell(int row, int column) const;
+  bool IsNull(int row, int column) const {
+    return m_data[std::size_t(column)].IsNullAt(std::size_t(row));
   }
+  // An integer cell's value without a QVariant (0 for NULL and for other kinds).
+  std::int64_t IntegerAt(int row, int column) const;
 
   // View settings per column; they survive Clear and AppendRowsFrom, not SetData.
   void SetColumnDisplay(int column, TColumnDisplay display);
@@ -83,8 +81,10 @@ private:
   int DisplayLength(int row, int column) const;
   QStringList LongestTexts(int column) const;
 
+  void ResetColumns(); // m_columns and m_views from m_data
+
   QVector<TMemColumn> m_columns;
-  QVector<QVariant> m_cells; // row by row
+  std::vector<TColumnData> m_data; // the rows, column by column
   int m_rowCount = 0;
   QVector<TColumnView> m_views;
 };
