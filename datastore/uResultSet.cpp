@@ -212,6 +212,15 @@ QDateTime TResultSet::AsDateTime(int field) const {
   return {};
 }
 
+QStringView TResultSet::TextView(int field) const {
+  const TColumn& c = d->Column(field);
+  if (!d->HasValue(c) || (c.Kind != TFieldKind::Text && c.Kind != TFieldKind::UnicodeText))
+    return {};
+  const std::size_t end = c.Ends[d->Current];
+  const std::size_t begin = d->Current ? c.Ends[d->Current - 1] : 0;
+  return QStringView(c.Chars.data() + begin, qsizetype(end - begin));
+}
+
 QString TResultSet::AsString(const QString& name) const {
   return AsString(d->IndexOrThrow(name));
 }

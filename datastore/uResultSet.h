@@ -38,6 +38,9 @@ public:
   std::int64_t AsLargeInt(int field) const;
   double AsFloat(int field) const;
   QDateTime AsDateTime(int field) const;
+  // The current row's text of a Text or UnicodeText column without a copy, valid until the
+  // next query; empty for NULL and for columns of other kinds.
+  QStringView TextView(int field) const;
 
   // By name; a missing name throws std::out_of_range naming the field.
   QString AsString(const QString& name) const;

@@ -109,8 +109,8 @@ void TOverviewPage::LoadRows() {
         m_model->AddRows(q.RecordCount());
         int row = 0;
         for (q.First(); !q.Eof() && row < m_model->RowCount(); q.Next(), ++row) {
-          m_model->SetCell(colDBName, row, q.AsString(name));
-          m_model->SetCell(colStatus, row, DatabaseStatusText(q.AsInteger(status)));
+          m_model->SetCell(colDBName, row, QVariant(q.AsString(name)));
+          m_model->SetCell(colStatus, row, QVariant(DatabaseStatusText(q.AsInteger(status))));
           for (int c = colLogSize; c <= colUpdated; ++c)
             m_model->SetEmpty(c, row, true);
         }
@@ -134,13 +134,12 @@ void TOverviewPage::UpdateLogSpace() {
     return;
 
   const TGridUpdateGuard update(*m_model);
-  const QVariant readAt(now);
   for (q.First(); !q.Eof(); q.Next())
-    ApplyLogSpaceRow(q.AsString(0), q.AsFloat(1), q.AsFloat(2), readAt);
+    ApplyLogSpaceRow(q.TextView(0), q.AsFloat(1), q.AsFloat(2), now);
 }
 
 namespace {
-std::uint32_t NameHash(const QString& name) {
+std::uint32_t NameHash(QStringView name) {
   const std::size_t h = std::hash<std::u16string_view>()(std::u16string_view(
       reinterpret_cast<const char16_t*>(name.utf16()), std::size_t(name.size())));
   return std::uint32_t(h ^ (h >> 32));
@@ -172,7 +171,7 @@ void TOverviewPage::BuildNameIndex() {
   m_rowOfValid = true;
 }
 
-int TOverviewPage::RowOf(const QString& name) {
+int TOverviewPage::RowOf(QStringView name) {
   if (!m_rowOfValid) BuildNameIndex();
   const std::size_t mask = m_slots.size() - 1;
   const std::uint32_t h = NameHash(name);
@@ -185,21 +184,21 @@ int TOverviewPage::RowOf(const QString& name) {
 
 void TOverviewPage::ApplyLogSpace(const QVector<TLogSpace>& figures, const QDateTime& readAt) {
   const TGridUpdateGuard update(*m_model);
-  const QVariant at(readAt);
   for (const TLogSpace& f : figures)
-    ApplyLogSpaceRow(f.Name, f.LogSizeMB, f.UsedPercent, at);
+    ApplyLogSpaceRow(f.Name, f.LogSizeMB, f.UsedPercent, readAt);
 }
 
-void TOverviewPage::ApplyLogSpaceRow(const QString& name, double logSizeMB, double usedPercent,
-                                     const QVariant& readAt) {
+void TOverviewPage::ApplyLogSpaceRow(QStringView name, double logSizeMB, double usedPercent,
+                                     const QDateTime& readAt) {
   const int row = RowOf(name);
   if (row < 0) return;
   static const QColor highlight = LogSpaceHighlightColor();
   const double used = TruncateDecimals(usedPercent, 2);
-  m_model->SetCell(colLogSize, row, TruncateDecimals(logSizeMB, 4));
-  m_model->SetCell(colUsed, row, used);
-  m_model->SetColor(colUsed, row, IsLogSpaceHighlighted(name, used) ? highlight : QColor());
-  m_model->SetCell(colUpdated, row, readAt);
+  m_model->SetNumber(colLogSize, row, TruncateDecimals(logSizeMB, 4));
+  m_model->SetNumber(colUsed, row, used);
+  m_model->SetColor(colUsed, row,
+                    IsLogSpaceHighlighted(m_names[std::size_t(row)], used) ? highlight : QColor());
+  m_model->SetTime(colUpdated, row, readAt);
   for (int c = colLogSize; c <= colUpdated; ++c)
     m_model->SetEmpty(c, row, false);
 }

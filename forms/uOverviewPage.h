@@ -47,9 +47,9 @@ private:
   // The first row with exactly this name, or -1. An open-addressing table over the names'
   // hashes: Qt 6.4's QHash spends hundreds of nanoseconds per look-up on names such as db00001,
   // and node-based tables miss the cache on every step.
-  int RowOf(const QString& name);
-  void ApplyLogSpaceRow(const QString& name, double logSizeMB, double usedPercent,
-                        const QVariant& readAt); // within an open model update
+  int RowOf(QStringView name);
+  void ApplyLogSpaceRow(QStringView name, double logSizeMB, double usedPercent,
+                        const QDateTime& readAt); // within an open model update
   void BuildNameIndex();
 
   QTableView* m_grid;

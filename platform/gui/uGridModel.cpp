@@ -72,6 +72,29 @@ void TGridModel::SetCell(int column, int row, const QVariant& value) {
   CellChanged(column, row);
 }
 
+void TGridModel::SetCell(int column, int row, QVariant&& value) {
+  At(column, row).Value = std::move(value);
+  CellChanged(column, row);
+}
+
+void TGridModel::SetNumber(int column, int row, double value) {
+  QVariant& stored = At(column, row).Value;
+  if (stored.typeId() == QMetaType::Double)
+    *static_cast<double*>(stored.data()) = value;
+  else
+    stored = QVariant(value);
+  CellChanged(column, row);
+}
+
+void TGridModel::SetTime(int column, int row, const QDateTime& value) {
+  QVariant& stored = At(column, row).Value;
+  if (stored.typeId() == QMetaType::QDateTime)
+    *static_cast<QDateTime*>(stored.data()) = value;
+  else
+    stored = QVariant(value);
+  CellChanged(column, row);
+}
+
 void TGridModel::SetEmpty(int column, int row, bool empty) {
   TCell& cell = At(column, row);
   if (cell.Empty == empty) return;
@@ -184,6 +207,8 @@ QVariant TGridModel::headerData(int section, Qt::Orientation orientation, int ro
         [&](int r) {
           const TCell& cell = At(section, r);
           if (cell.Empty || cell.Value.isNull()) return -1;
+          if (col.Kind == TGridColumnKind::Text && cell.Value.typeId() == QMetaType::QString)
+            return int(static_cast<const QString*>(cell.Value.constData())->size());
           // Grids of this kind are small or hold short texts: measuring the text is cheap.
           return int(CellText(section, r).size());
         },

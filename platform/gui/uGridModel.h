@@ -43,6 +43,10 @@ public:
   void EndUpdate();
 
   void SetCell(int column, int row, const QVariant& value);
+  void SetCell(int column, int row, QVariant&& value);
+  // The same for a number or a time, reusing the cell's value of the same type.
+  void SetNumber(int column, int row, double value);
+  void SetTime(int column, int row, const QDateTime& value);
   const QVariant& Cell(int column, int row) const { return At(column, row).Value; }
   void SetEmpty(int column, int row, bool empty);
   bool IsEmpty(int column, int row) const { return At(column, row).Empty; }
