@@ -33,10 +33,9 @@ double TruncateDecimals(double value, int decimals) {
   return std::trunc(scaled) / scale;
 }
 
-bool IsLogSpaceHighlighted(const QString& name, double usedPercent) {
-  static const QStringList system = {QStringLiteral("model"), QStringLiteral("master"),
-                                     QStringLiteral("tempdb"), QStringLiteral("msdb")};
-  return usedPercent >= 70 && !system.contains(name, Qt::CaseSensitive);
+bool IsLogSpaceHighlighted(QStringView name, double usedPercent) {
+  if (usedPercent < 70) return false;
+  return name != u"model" && name != u"master" && name != u"tempdb" && name != u"msdb";
 }
 
 QColor LogSpaceHighlightColor() {

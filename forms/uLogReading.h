@@ -19,7 +19,7 @@ QString DatabaseStatusText(std::int32_t status);
 double TruncateDecimals(double value, int decimals);
 
 // The log-space highlight: user databases from 70 % on; the four system databases never.
-bool IsLogSpaceHighlighted(const QString& name, double usedPercent);
+bool IsLogSpaceHighlighted(QStringView name, double usedPercent);
 QColor LogSpaceHighlightColor();
 
 // Removes leading and trailing blanks and control characters.

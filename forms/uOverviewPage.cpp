@@ -94,26 +94,31 @@ QString TOverviewPage::DatabaseName(int row) const {
 void TOverviewPage::LoadRows() {
   {
     const TRepaintGuard repaint(m_grid);
-    m_model->ClearRows();
     ResetSortIndicator(m_grid);
     TDataStoreSQLServer* store = Store();
+    TResultSet* q = nullptr;
+    int name = -1, status = -1;
     if (store &&
         store->RunQuery(
             QStringLiteral("SELECT name, status FROM master..sysdatabases ORDER BY name")) &&
         store->Query->Active()) {
-      TResultSet& q = *store->Query;
-      const int name = q.FieldIndex(QStringLiteral("name"));
-      const int status = q.FieldIndex(QStringLiteral("status"));
-      if (name >= 0 && status >= 0) {
-        const TGridUpdateGuard update(*m_model);
-        m_model->AddRows(q.RecordCount());
-        int row = 0;
-        for (q.First(); !q.Eof() && row < m_model->RowCount(); q.Next(), ++row) {
-          m_model->SetCell(colDBName, row, QVariant(q.AsString(name)));
-          m_model->SetCell(colStatus, row, QVariant(DatabaseStatusText(q.AsInteger(status))));
-          for (int c = colLogSize; c <= colUpdated; ++c)
-            m_model->SetEmpty(c, row, true);
-        }
+      q = store->Query;
+      name = q->FieldIndex(QStringLiteral("name"));
+      status = q->FieldIndex(QStringLiteral("status"));
+    }
+    if (!q || name < 0 || status < 0) {
+      m_model->ClearRows();
+    } else {
+      // Every cell of every row is set again below: the rows of the last load are reused.
+      m_model->SetRowCount(q->RecordCount());
+      const TGridUpdateGuard update(*m_model);
+      int row = 0;
+      for (q->First(); !q->Eof() && row < m_model->RowCount(); q->Next(), ++row) {
+        m_model->SetCell(colDBName, row, QVariant(q->AsString(name)));
+        m_model->SetCell(colStatus, row, QVariant(DatabaseStatusText(q->AsInteger(status))));
+        m_model->SetColor(colUsed, row, QColor());
+        for (int c = colLogSize; c <= colUpdated; ++c)
+          m_model->SetEmpty(c, row, true);
       }
     }
     FitColumnWidths(m_grid, 24);
@@ -139,10 +144,12 @@ void TOverviewPage::UpdateLogSpace() {
 }
 
 namespace {
+// FNV-1a over the UTF-16 units: names are short, and this is inline and branch-free.
 std::uint32_t NameHash(QStringView name) {
-  const std::size_t h = std::hash<std::u16string_view>()(std::u16string_view(
-      reinterpret_cast<const char16_t*>(name.utf16()), std::size_t(name.size())));
-  return std::uint32_t(h ^ (h >> 32));
+  std::uint32_t h = 2166136261u;
+  for (const QChar c : name)
+    h = (h ^ c.unicode()) * 16777619u;
+  return h ^ (h >> 15);
 }
 } // namespace
 
@@ -152,11 +159,19 @@ void TOverviewPage::BuildNameIndex() {
   while (size < std::size_t(rows) * 2)
     size *= 2;
   m_slots.assign(size, TNameSlot());
-  m_names.resize(std::size_t(rows));
+  m_nameChars.clear();
+  m_nameEnds.clear();
+  m_nameEnds.reserve(std::size_t(rows));
+  for (int r = 0; r < rows; ++r) {
+    const QVariant& cell = m_model->Cell(colDBName, r);
+    const QString name = cell.toString();
+    const auto* chars = reinterpret_cast<const char16_t*>(name.utf16());
+    m_nameChars.insert(m_nameChars.end(), chars, chars + name.size());
+    m_nameEnds.push_back(m_nameChars.size());
+  }
   const std::size_t mask = size - 1;
   for (int r = 0; r < rows; ++r) {
-    m_names[std::size_t(r)] = m_model->Cell(colDBName, r).toString();
-    const QString& name = m_names[std::size_t(r)];
+    const QStringView name = NameAt(r);
     const std::uint32_t h = NameHash(name);
     for (std::size_t i = h & mask;; i = (i + 1) & mask) {
       TNameSlot& slot = m_slots[i];
@@ -164,8 +179,7 @@ void TOverviewPage::BuildNameIndex() {
         slot = {h, r};
         break;
       }
-      if (slot.Hash == h && m_names[std::size_t(slot.Row)] == name)
-        break; // an earlier row has this name already
+      if (slot.Hash == h && NameAt(slot.Row) == name) break; // an earlier row has this name
     }
   }
   m_rowOfValid = true;
@@ -178,7 +192,7 @@ int TOverviewPage::RowOf(QStringView name) {
   for (std::size_t i = h & mask;; i = (i + 1) & mask) {
     const TNameSlot& slot = m_slots[i];
     if (slot.Row < 0) return -1;
-    if (slot.Hash == h && m_names[std::size_t(slot.Row)] == name) return slot.Row;
+    if (slot.Hash == h && NameAt(slot.Row) == name) return slot.Row;
   }
 }
 
@@ -196,8 +210,7 @@ void TOverviewPage::ApplyLogSpaceRow(QStringView name, double logSizeMB, double 
   const double used = TruncateDecimals(usedPercent, 2);
   m_model->SetNumber(colLogSize, row, TruncateDecimals(logSizeMB, 4));
   m_model->SetNumber(colUsed, row, used);
-  m_model->SetColor(colUsed, row,
-                    IsLogSpaceHighlighted(m_names[std::size_t(row)], used) ? highlight : QColor());
+  m_model->SetColor(colUsed, row, IsLogSpaceHighlighted(name, used) ? highlight : QColor());
   m_model->SetTime(colUpdated, row, readAt);
   for (int c = colLogSize; c <= colUpdated; ++c)
     m_model->SetEmpty(c, row, false);

@@ -59,7 +59,14 @@ private:
     std::uint32_t Hash = 0;
     int Row = -1; // -1: free
   };
+  QStringView NameAt(int row) const {
+    const std::size_t r = std::size_t(row);
+    const std::size_t begin = r ? m_nameEnds[r - 1] : 0;
+    return QStringView(m_nameChars.data() + begin, qsizetype(m_nameEnds[r] - begin));
+  }
   std::vector<TNameSlot> m_slots; // size a power of two, at least twice the rows
-  std::vector<QString> m_names;   // by row
+  // The rows' names in one buffer (by row): look-ups compare without chasing a pointer each.
+  std::vector<char16_t> m_nameChars;
+  std::vector<std::size_t> m_nameEnds;
   bool m_rowOfValid = false;
 };

@@ -29,76 +29,73 @@ void TGridModel::AddRows(int count) {
   endInsertRows();
 }
 
+void TGridModel::SetRowCount(int count) {
+  count = std::max(count, 0);
+  const std::size_t columns = std::size_t(m_columns.size());
+  beginResetModel();
+  const int first = std::min(m_rowCount, count);
+  m_cells.resize(std::size_t(count) * columns);
+  for (std::size_t c = 0; c < columns; ++c)
+    if (!m_columns[int(c)].Default.isNull())
+      for (int r = first; r < count; ++r)
+        m_cells[std::size_t(r) * columns + c].Value = m_columns[int(c)].Default;
+  m_rowCount = count;
+  endResetModel();
+}
+
 void TGridModel::BeginUpdate() {
   ++m_updateDepth;
 }
 
 void TGridModel::EndUpdate() {
   if (m_updateDepth == 0 || --m_updateDepth > 0) return;
-  if (m_dirty.isValid() && m_rowCount > 0)
-    Q_EMIT dataChanged(index(m_dirty.top(), m_dirty.left()),
-                       index(std::min(m_dirty.bottom(), rowCount() - 1),
-                             std::min(m_dirty.right(), columnCount() - 1)));
-  m_dirty = QRect();
+  if (m_dirtyLeft <= m_dirtyRight && m_rowCount > 0)
+    Q_EMIT dataChanged(
+        index(m_dirtyTop, m_dirtyLeft),
+        index(std::min(m_dirtyBottom, rowCount() - 1), std::min(m_dirtyRight, columnCount() - 1)));
+  m_dirtyLeft = 0;
+  m_dirtyRight = -1;
 }
 
-void TGridModel::CellChanged(int column, int row) {
-  if (m_updateDepth > 0) {
-    // One signal at the end for the rectangle that holds every changed cell.
-    if (!m_dirty.isValid())
-      m_dirty = QRect(column, row, 1, 1);
-    else {
-      if (column < m_dirty.left()) m_dirty.setLeft(column);
-      if (column > m_dirty.right()) m_dirty.setRight(column);
-      if (row < m_dirty.top()) m_dirty.setTop(row);
-      if (row > m_dirty.bottom()) m_dirty.setBottom(row);
-    }
-    return;
-  }
+void TGridModel::EmitCellChanged(int column, int row) {
   const QModelIndex i = index(row, column);
   Q_EMIT dataChanged(i, i);
 }
 
 void TGridModel::SetCell(int column, int row, const QVariant& value) {
-  QVariant& stored = At(column, row).Value;
-  // Refreshing figures replaces a value by one of the same type: assign in place.
-  const int type = value.typeId();
-  if (type == stored.typeId() && type == QMetaType::Double)
-    *static_cast<double*>(stored.data()) = *static_cast<const double*>(value.constData());
-  else if (type == stored.typeId() && type == QMetaType::QDateTime)
-    *static_cast<QDateTime*>(stored.data()) = *static_cast<const QDateTime*>(value.constData());
-  else
-    stored = value;
+  TCell& cell = At(column, row);
+  cell.Value = value;
+  cell.Held = THeld::Other;
   CellChanged(column, row);
 }
 
 void TGridModel::SetCell(int column, int row, QVariant&& value) {
-  At(column, row).Value = std::move(value);
+  TCell& cell = At(column, row);
+  cell.Value = std::move(value);
+  cell.Held = THeld::Other;
   CellChanged(column, row);
 }
 
+// Refreshing figures replaces a value by one of the same type: assign in place.
 void TGridModel::SetNumber(int column, int row, double value) {
-  QVariant& stored = At(column, row).Value;
-  if (stored.typeId() == QMetaType::Double)
-    *static_cast<double*>(stored.data()) = value;
-  else
-    stored = QVariant(value);
+  TCell& cell = At(column, row);
+  if (cell.Held == THeld::Double) {
+    *static_cast<double*>(cell.Value.data()) = value;
+  } else {
+    cell.Value = QVariant(value);
+    cell.Held = THeld::Double;
+  }
   CellChanged(column, row);
 }
 
 void TGridModel::SetTime(int column, int row, const QDateTime& value) {
-  QVariant& stored = At(column, row).Value;
-  if (stored.typeId() == QMetaType::QDateTime)
-    *static_cast<QDateTime*>(stored.data()) = value;
-  else
-    stored = QVariant(value);
-  CellChanged(column, row);
-}
-
-void TGridModel::SetEmpty(int column, int row, bool empty) {
   TCell& cell = At(column, row);
-  if (cell.Empty == empty) return;
-  cell.Empty = empty;
+  if (cell.Held == THeld::DateTime) {
+    *static_cast<QDateTime*>(cell.Value.data()) = value;
+  } else {
+    cell.Value = QVariant(value);
+    cell.Held = THeld::DateTime;
+  }
   CellChanged(column, row);
 }
 

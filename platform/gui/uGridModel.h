@@ -12,6 +12,8 @@
 #include <QStringList>
 #include <QVariant>
 #include <QVector>
+#include <algorithm>
+#include <cstdint>
 #include <vector>
 
 enum class TGridColumnKind { Text, Number, Time };
@@ -38,6 +40,9 @@ public:
   // open (BeginUpdate/EndUpdate nest; the outermost EndUpdate signals once for everything).
   void ClearRows();
   void AddRows(int count);
+  // Sets the number of rows in one model reset. New rows hold their columns' defaults; kept
+  // rows keep their cells, so a caller that refills every row reuses their memory.
+  void SetRowCount(int count);
   int RowCount() const { return m_rowCount; }
   void BeginUpdate();
   void EndUpdate();
@@ -48,7 +53,12 @@ public:
   void SetNumber(int column, int row, double value);
   void SetTime(int column, int row, const QDateTime& value);
   const QVariant& Cell(int column, int row) const { return At(column, row).Value; }
-  void SetEmpty(int column, int row, bool empty);
+  void SetEmpty(int column, int row, bool empty) {
+    TCell& cell = At(column, row);
+    if (cell.Empty == empty) return;
+    cell.Empty = empty;
+    CellChanged(column, row);
+  }
   bool IsEmpty(int column, int row) const { return At(column, row).Empty; }
   // An invalid colour means the window colour.
   void SetColor(int column, int row, const QColor& color);
@@ -68,13 +78,31 @@ public:
   void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
 private:
+  enum class THeld : std::uint8_t { Other, Double, DateTime }; // known type of Value
   struct TCell {
     QVariant Value;
     QRgb Color = 0; // 0: the window colour
     bool HasColor = false;
     bool Empty = false;
+    THeld Held = THeld::Other;
   };
-  void CellChanged(int column, int row);
+  void CellChanged(int column, int row) {
+    if (m_updateDepth == 0) {
+      EmitCellChanged(column, row);
+      return;
+    }
+    // One signal at the end for the rectangle that holds every changed cell.
+    if (m_dirtyLeft > m_dirtyRight) {
+      m_dirtyLeft = m_dirtyRight = column;
+      m_dirtyTop = m_dirtyBottom = row;
+      return;
+    }
+    m_dirtyLeft = std::min(m_dirtyLeft, column);
+    m_dirtyRight = std::max(m_dirtyRight, column);
+    m_dirtyTop = std::min(m_dirtyTop, row);
+    m_dirtyBottom = std::max(m_dirtyBottom, row);
+  }
+  void EmitCellChanged(int column, int row);
 
   QVector<TGridColumn> m_columns;
   TCell& At(int column, int row) {
@@ -87,7 +115,8 @@ private:
   std::vector<TCell> m_cells; // row by row
   int m_rowCount = 0;
   int m_updateDepth = 0;
-  QRect m_dirty; // cells changed while an update is open
+  // Cells changed while an update is open; none while left > right.
+  int m_dirtyLeft = 0, m_dirtyRight = -1, m_dirtyTop = 0, m_dirtyBottom = -1;
 };
 
 // Holds an update of a grid model open for its lifetime.
