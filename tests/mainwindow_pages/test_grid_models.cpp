@@ -140,6 +140,93 @@ private Q_SLOTS:
     QCOMPARE(t.Cell(2, 2), QVariant(QString("1")));
   }
 
+  void memTableSortsByValue_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QVariantList>("values");
+    QTest::addColumn<QVariantList>("ascending");
+    const QVariant null;
+    QTest::newRow("integers, NULL first")
+        << int(TFieldKind::Integer) << QVariantList{qint32(10), null, qint32(-3), qint32(9)}
+        << QVariantList{null, qint32(-3), qint32(9), qint32(10)};
+    QTest::newRow("64-bit") << int(TFieldKind::Int64)
+                            << QVariantList{qint64(5000000000), qint64(2), qint64(-5000000000)}
+                            << QVariantList{qint64(-5000000000), qint64(2), qint64(5000000000)};
+    QTest::newRow("floats") << int(TFieldKind::Float) << QVariantList{10.5, 9.25, -1.0}
+                            << QVariantList{-1.0, 9.25, 10.5};
+    // Decimals by value, beyond what a double tells apart, not as text ("10" < "9").
+    QTest::newRow("decimals") << int(TFieldKind::Decimal)
+                              << QVariantList{QString("10"),
+                                              QString("9"),
+                                              QString("-1.5"),
+                                              QString("-10"),
+                                              QString("25000000000102400001"),
+                                              QString("25000000000102400000.5"),
+                                              QString("0.50"),
+                                              QString("-0"),
+                                              null}
+                              << QVariantList{null,
+                                              QString("-10"),
+                                              QString("-1.5"),
+                                              QString("-0"),
+                                              QString("0.50"),
+                                              QString("9"),
+                                              QString("10"),
+                                              QString("25000000000102400000.5"),
+                                              QString("25000000000102400001")};
+    QTest::newRow("texts") << int(TFieldKind::UnicodeText)
+                           << QVariantList{QString("b"), QString(""), QString("ab"), null}
+                           << QVariantList{null, QString(""), QString("ab"), QString("b")};
+    const QDateTime t(QDate(2026, 12, 11), QTime(9, 0));
+    QTest::newRow("times") << int(TFieldKind::DateTime)
+                           << QVariantList{t.addDays(1), t, t.addMSecs(-1)}
+                           << QVariantList{t.addMSecs(-1), t, t.addDays(1)};
+  }
+  void memTableSortsByValue() {
+    QFETCH(int, kind);
+    QFETCH(QVariantList, values);
+    QFETCH(QVariantList, ascending);
+    // A second column shows that whole rows move.
+    QVector<QVector<QVariant>> rows;
+    for (int i = 0; i < values.size(); ++i)
+      rows.append({values[i], QString::number(i)});
+    TMemTable t;
+    QAbstractItemModelTester tester(&t, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    t.SetData({{"v", TFieldKind(kind)}, {"row", TFieldKind::Text}}, rows);
+    t.sort(0, Qt::AscendingOrder);
+    for (int r = 0; r < ascending.size(); ++r) {
+      QCOMPARE(t.Cell(r, 0), ascending[r]);
+      QCOMPARE(t.Cell(r, 1).toString(), QString::number(values.indexOf(ascending[r])));
+    }
+    t.sort(0, Qt::DescendingOrder);
+    QCOMPARE(t.Cell(0, 0), ascending.last());
+    QCOMPARE(t.Cell(int(ascending.size()) - 1, 0), ascending.first());
+  }
+
+  // Rows appended in parts, each with or without NULLs, keep every value and NULL in place.
+  void memTableAppendsNullsAndTexts() {
+    const QVector<TMemColumn> columns = {
+        {"n", TFieldKind::Integer}, {"s", TFieldKind::UnicodeText}, {"d", TFieldKind::Decimal}};
+    const QVariant null;
+    const QVector<QVector<QVariant>> parts[] = {
+        {{qint32(1), QString("one"), QString("1.5")}},
+        {{null, QString("two"), null}, {qint32(3), null, QString("-3")}},
+        {{qint32(4), QString("four"), QString("4")}},
+    };
+    TMemTable t;
+    t.SetData(columns, {});
+    QVector<QVector<QVariant>> all;
+    for (const auto& part : parts) {
+      TMemTable more;
+      more.SetData(columns, part);
+      t.AppendRowsFrom(std::move(more));
+      all += part;
+    }
+    QCOMPARE(t.rowCount(), int(all.size()));
+    for (int r = 0; r < all.size(); ++r)
+      for (int c = 0; c < columns.size(); ++c)
+        QCOMPARE(t.Cell(r, c), all[r][c]);
+  }
+
   void memTableDecimalDisplay() {
     TMemTable t;
     const QString lsn = "25000000000102400001"; // more digits than a double keeps

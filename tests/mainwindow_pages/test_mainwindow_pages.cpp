@@ -219,6 +219,19 @@ private Q_SLOTS:
     QCOMPARE(s.Window.FSelectedRow, 0);
     QCOMPARE(s.Window.grdOverview->currentIndex().row(), 0);
     QCOMPARE(s.Window.pnlHeaderDetails->Caption(), QString("T-log details for database: Archive"));
+
+    // Rows rebuilt, as before the figures of a Refresh arrive: nothing of the last pass stays
+    // behind in the reused rows (figures, time, colour).
+    s.Window.OverviewPage()->LoadRows();
+    for (const TExpected& e : expected) {
+      const int r = RowOf(m, e.Name);
+      QCOMPARE(Cell(m, r, OV::colStatus), QString(e.Status));
+      for (int c = OV::colLogSize; c <= OV::colUpdated; ++c) {
+        QCOMPARE(Cell(m, r, c), QString());
+        QVERIFY(!m->index(r, c).data(Qt::EditRole).isValid());
+      }
+      QVERIFY(!m->index(r, OV::colUsed).data(Qt::BackgroundRole).isValid());
+    }
   }
 
   void selectionLoadsOnce() {
