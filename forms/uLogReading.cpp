@@ -16,6 +16,10 @@ QString DatabaseStatusText(std::int32_t status) {
       {0x80, ", recovering"},    {0x200, ", offline"},         {0x400, ", read only"},
       {0x1000, ", single user"}, {0x8000, ", emergency mode"}, {0x400000, ", autoshrink"},
   };
+  std::uint32_t known = 0;
+  for (const TFlag& f : flags)
+    known |= f.Bit;
+  if ((std::uint32_t(status) & known) == 0) return {}; // most databases
   QString text;
   for (const TFlag& f : flags)
     if (std::uint32_t(status) & f.Bit) text += QLatin1String(f.Text);

@@ -111,15 +111,25 @@ void TOverviewPage::LoadRows() {
     } else {
       // Every cell of every row is set again below: the rows of the last load are reused.
       m_model->SetRowCount(q->RecordCount());
-      const TGridUpdateGuard update(*m_model);
-      int row = 0;
-      for (q->First(); !q->Eof() && row < m_model->RowCount(); q->Next(), ++row) {
-        m_model->SetCell(colDBName, row, QVariant(q->AsString(name)));
-        m_model->SetCell(colStatus, row, QVariant(DatabaseStatusText(q->AsInteger(status))));
-        m_model->SetColor(colUsed, row, QColor());
-        for (int c = colLogSize; c <= colUpdated; ++c)
-          m_model->SetEmpty(c, row, true);
+      m_nameChars.clear();
+      m_nameEnds.clear();
+      {
+        const TGridUpdateGuard update(*m_model);
+        int row = 0;
+        for (q->First(); !q->Eof() && row < m_model->RowCount(); q->Next(), ++row) {
+          QString text = q->AsString(name);
+          const auto* chars = reinterpret_cast<const char16_t*>(text.utf16());
+          m_nameChars.insert(m_nameChars.end(), chars, chars + text.size());
+          m_nameEnds.push_back(m_nameChars.size());
+          m_model->SetCell(colDBName, row, QVariant(std::move(text)));
+          m_model->SetCell(colStatus, row, QVariant(DatabaseStatusText(q->AsInteger(status))));
+          m_model->SetColor(colUsed, row, QColor());
+          for (int c = colLogSize; c <= colUpdated; ++c)
+            m_model->SetEmpty(c, row, true);
+        }
       }
+      // The names just read are the rows' names: index them without reading the grid again.
+      if (m_nameEnds.size() == std::size_t(m_model->RowCount())) BuildNameSlots();
     }
     FitColumnWidths(m_grid, 24);
   }
@@ -155,20 +165,27 @@ std::uint32_t NameHash(QStringView name) {
 
 void TOverviewPage::BuildNameIndex() {
   const int rows = m_model->RowCount();
-  std::size_t size = 16;
-  while (size < std::size_t(rows) * 2)
-    size *= 2;
-  m_slots.assign(size, TNameSlot());
   m_nameChars.clear();
   m_nameEnds.clear();
   m_nameEnds.reserve(std::size_t(rows));
   for (int r = 0; r < rows; ++r) {
     const QVariant& cell = m_model->Cell(colDBName, r);
-    const QString name = cell.toString();
+    const QString name = cell.typeId() == QMetaType::QString
+                             ? *static_cast<const QString*>(cell.constData())
+                             : cell.toString();
     const auto* chars = reinterpret_cast<const char16_t*>(name.utf16());
     m_nameChars.insert(m_nameChars.end(), chars, chars + name.size());
     m_nameEnds.push_back(m_nameChars.size());
   }
+  BuildNameSlots();
+}
+
+void TOverviewPage::BuildNameSlots() {
+  const int rows = int(m_nameEnds.size());
+  std::size_t size = 16;
+  while (size < std::size_t(rows) + std::size_t(rows) / 2) // small enough to stay in cache
+    size *= 2;
+  m_slots.assign(size, TNameSlot());
   const std::size_t mask = size - 1;
   for (int r = 0; r < rows; ++r) {
     const QStringView name = NameAt(r);

@@ -51,6 +51,7 @@ private:
   void ApplyLogSpaceRow(QStringView name, double logSizeMB, double usedPercent,
                         const QDateTime& readAt); // within an open model update
   void BuildNameIndex();
+  void BuildNameSlots(); // from m_nameChars and m_nameEnds
 
   QTableView* m_grid;
   TGridModel* m_model;
@@ -64,7 +65,7 @@ private:
     const std::size_t begin = r ? m_nameEnds[r - 1] : 0;
     return QStringView(m_nameChars.data() + begin, qsizetype(m_nameEnds[r] - begin));
   }
-  std::vector<TNameSlot> m_slots; // size a power of two, at least twice the rows
+  std::vector<TNameSlot> m_slots; // size a power of two, at least 1.5 times the rows
   // The rows' names in one buffer (by row): look-ups compare without chasing a pointer each.
   std::vector<char16_t> m_nameChars;
   std::vector<std::size_t> m_nameEnds;

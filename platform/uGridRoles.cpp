@@ -6,11 +6,17 @@
 QStringList CollectLongestTexts(int rowCount, const std::function<int(int)>& length,
                                 const std::function<QString(int)>& text, int limit) {
   std::vector<int> lengths(std::size_t(std::max(rowCount, 0)));
-  int longest = -1;
-  for (int r = 0; r < rowCount; ++r) {
+  for (int r = 0; r < rowCount; ++r)
     lengths[std::size_t(r)] = length(r);
-    longest = std::max(longest, lengths[std::size_t(r)]);
-  }
+  return CollectLongestTexts(lengths, text, limit);
+}
+
+QStringList CollectLongestTexts(const std::vector<int>& lengths,
+                                const std::function<QString(int)>& text, int limit) {
+  const int rowCount = int(lengths.size());
+  int longest = -1;
+  for (const int length : lengths)
+    longest = std::max(longest, length);
   if (longest <= 0) return {};
   // Texts a fifth shorter than the longest can still be wider in a proportional font only
   // when they are made of unusually wide letters; those are measured too.

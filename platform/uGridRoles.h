@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <Qt>
 #include <functional>
+#include <vector>
 
 // Header roles the grid views read from any model that supports them.
 namespace TGridRole {
@@ -19,4 +20,7 @@ enum : int {
 // longest one, at most `limit` of them. `length(row)` must be cheap; `text(row)` is called only
 // for the rows picked. Rows with a negative length are skipped.
 QStringList CollectLongestTexts(int rowCount, const std::function<int(int)>& length,
+                                const std::function<QString(int)>& text, int limit = 32);
+// The same with the lengths of all rows measured already.
+QStringList CollectLongestTexts(const std::vector<int>& lengths,
                                 const std::function<QString(int)>& text, int limit = 32);

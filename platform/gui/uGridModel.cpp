@@ -5,13 +5,15 @@
 #include <algorithm>
 
 TGridModel::TGridModel(QVector<TGridColumn> columns, QObject* parent)
-    : QAbstractTableModel(parent), m_columns(std::move(columns)) {}
+    : QAbstractTableModel(parent), m_columns(std::move(columns)),
+      m_filled(std::size_t(m_columns.size()), 0) {}
 
 void TGridModel::ClearRows() {
   if (m_rowCount == 0) return;
   beginResetModel();
   m_cells.clear();
   m_rowCount = 0;
+  std::fill(m_filled.begin(), m_filled.end(), 0);
   endResetModel();
 }
 
@@ -26,6 +28,8 @@ void TGridModel::AddRows(int count) {
       for (int r = first; r < first + count; ++r)
         m_cells[std::size_t(r) * columns + c].Value = m_columns[int(c)].Default;
   m_rowCount = first + count;
+  for (int& filled : m_filled)
+    filled += count;
   endInsertRows();
 }
 
@@ -34,6 +38,11 @@ void TGridModel::SetRowCount(int count) {
   const std::size_t columns = std::size_t(m_columns.size());
   beginResetModel();
   const int first = std::min(m_rowCount, count);
+  for (int r = count; r < m_rowCount; ++r) // rows that go
+    for (std::size_t c = 0; c < columns; ++c)
+      m_filled[c] -= At(int(c), r).Empty ? 0 : 1;
+  for (int& filled : m_filled)
+    filled += count - first; // new rows
   m_cells.resize(std::size_t(count) * columns);
   for (std::size_t c = 0; c < columns; ++c)
     if (!m_columns[int(c)].Default.isNull())
@@ -198,18 +207,22 @@ QVariant TGridModel::headerData(int section, Qt::Orientation orientation, int ro
     return int(col.Elide);
   case TGridRole::HintWhenClipped:
     return col.HintWhenClipped;
-  case TGridRole::LongestTexts:
-    return CollectLongestTexts(
-        rowCount(),
-        [&](int r) {
-          const TCell& cell = At(section, r);
-          if (cell.Empty || cell.Value.isNull()) return -1;
-          if (col.Kind == TGridColumnKind::Text && cell.Value.typeId() == QMetaType::QString)
-            return int(static_cast<const QString*>(cell.Value.constData())->size());
-          // Grids of this kind are small or hold short texts: measuring the text is cheap.
-          return int(CellText(section, r).size());
-        },
-        [&](int r) { return CellText(section, r); });
+  case TGridRole::LongestTexts: {
+    if (m_filled[std::size_t(section)] == 0) return QStringList(); // every cell empty
+    // Lengths in one pass over the cells; only the longest texts are formatted in full.
+    std::vector<int> lengths(std::size_t(m_rowCount), -1);
+    for (int r = 0; r < m_rowCount; ++r) {
+      const TCell& cell = At(section, r);
+      if (cell.Empty) continue;
+      if (col.Kind == TGridColumnKind::Text && cell.Value.typeId() == QMetaType::QString) {
+        lengths[std::size_t(r)] = int(static_cast<const QString*>(cell.Value.constData())->size());
+        continue;
+      }
+      // Grids of this kind hold few numbers and times: formatting them is cheap.
+      if (!cell.Value.isNull()) lengths[std::size_t(r)] = int(CellText(section, r).size());
+    }
+    return CollectLongestTexts(lengths, [&](int r) { return CellText(section, r); });
+  }
   default:
     return {};
   }

@@ -57,6 +57,7 @@ public:
     TCell& cell = At(column, row);
     if (cell.Empty == empty) return;
     cell.Empty = empty;
+    m_filled[std::size_t(column)] += empty ? -1 : 1;
     CellChanged(column, row);
   }
   bool IsEmpty(int column, int row) const { return At(column, row).Empty; }
@@ -113,6 +114,7 @@ private:
   }
 
   std::vector<TCell> m_cells; // row by row
+  std::vector<int> m_filled;  // per column: cells not marked empty
   int m_rowCount = 0;
   int m_updateDepth = 0;
   // Cells changed while an update is open; none while left > right.
