@@ -148,9 +148,15 @@ void TOverviewPage::UpdateLogSpace() {
       q.FieldKind(1) != TFieldKind::Float || q.FieldKind(2) != TFieldKind::Float)
     return;
 
-  const TGridUpdateGuard update(*m_model);
+  // The rows first, in a tight loop: their look-ups miss the cache independently of each other.
+  std::vector<int> rows;
+  rows.reserve(std::size_t(q.RecordCount()));
   for (q.First(); !q.Eof(); q.Next())
-    ApplyLogSpaceRow(q.TextView(0), q.AsFloat(1), q.AsFloat(2), now);
+    rows.push_back(RowOf(q.TextView(0)));
+  const TGridUpdateGuard update(*m_model);
+  std::size_t i = 0;
+  for (q.First(); !q.Eof(); q.Next(), ++i)
+    if (rows[i] >= 0) ApplyLogSpaceRow(rows[i], q.AsFloat(1), q.AsFloat(2), now);
 }
 
 namespace {
@@ -216,18 +222,17 @@ int TOverviewPage::RowOf(QStringView name) {
 void TOverviewPage::ApplyLogSpace(const QVector<TLogSpace>& figures, const QDateTime& readAt) {
   const TGridUpdateGuard update(*m_model);
   for (const TLogSpace& f : figures)
-    ApplyLogSpaceRow(f.Name, f.LogSizeMB, f.UsedPercent, readAt);
+    if (const int row = RowOf(f.Name); row >= 0)
+      ApplyLogSpaceRow(row, f.LogSizeMB, f.UsedPercent, readAt);
 }
 
-void TOverviewPage::ApplyLogSpaceRow(QStringView name, double logSizeMB, double usedPercent,
+void TOverviewPage::ApplyLogSpaceRow(int row, double logSizeMB, double usedPercent,
                                      const QDateTime& readAt) {
-  const int row = RowOf(name);
-  if (row < 0) return;
   static const QColor highlight = LogSpaceHighlightColor();
   const double used = TruncateDecimals(usedPercent, 2);
   m_model->SetNumber(colLogSize, row, TruncateDecimals(logSizeMB, 4));
   m_model->SetNumber(colUsed, row, used);
-  m_model->SetColor(colUsed, row, IsLogSpaceHighlighted(name, used) ? highlight : QColor());
+  m_model->SetColor(colUsed, row, IsLogSpaceHighlighted(NameAt(row), used) ? highlight : QColor());
   m_model->SetTime(colUpdated, row, readAt);
   for (int c = colLogSize; c <= colUpdated; ++c)
     m_model->SetEmpty(c, row, false);

@@ -48,7 +48,7 @@ private:
   // hashes: Qt 6.4's QHash spends hundreds of nanoseconds per look-up on names such as db00001,
   // and node-based tables miss the cache on every step.
   int RowOf(QStringView name);
-  void ApplyLogSpaceRow(QStringView name, double logSizeMB, double usedPercent,
+  void ApplyLogSpaceRow(int row, double logSizeMB, double usedPercent,
                         const QDateTime& readAt); // within an open model update
   void BuildNameIndex();
   void BuildNameSlots(); // from m_nameChars and m_nameEnds
