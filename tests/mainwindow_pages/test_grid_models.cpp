@@ -291,6 +291,32 @@ private Q_SLOTS:
     QCOMPARE(grid.verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
   }
 
+  // Rows kept, dropped and added by SetRowCount: fitting still sees every filled cell and
+  // nothing of the rows that went.
+  void longestTextsAfterRowCountChanges() {
+    TGridModel m(Columns());
+    QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    const auto longest = [&m] {
+      return m.headerData(0, Qt::Horizontal, TGridRole::LongestTexts).toStringList();
+    };
+    m.AddRows(3);
+    for (int r = 0; r < 3; ++r)
+      m.SetEmpty(0, r, true);
+    m.SetCell(0, 2, "a long name in the last row");
+    m.SetEmpty(0, 2, false);
+    QCOMPARE(longest(), QStringList({"a long name in the last row"}));
+    m.SetRowCount(2); // the filled row goes
+    QVERIFY(longest().isEmpty());
+    m.SetRowCount(4); // new rows are not marked empty
+    m.SetCell(0, 3, "new");
+    QCOMPARE(longest(), QStringList({"new"}));
+    m.SetEmpty(0, 3, true);
+    QVERIFY(longest().isEmpty());
+    m.SetEmpty(0, 0, false);
+    m.SetCell(0, 0, "kept");
+    QCOMPARE(longest(), QStringList({"kept"}));
+  }
+
   void headerClickSortsOnlySortableColumns() {
     TGridModel m(Columns());
     QTableView grid;
