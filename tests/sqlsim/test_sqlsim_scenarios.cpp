@@ -319,6 +319,8 @@ void TTestSqlSimScenarios::badScenarios_data() {
   QTest::addColumn<QString>("reason");
   QTest::newRow("not JSON") << "{\"logins\": ["
                             << "JSON error";
+  QTest::newRow("login without name") << R"({"logins": [{"password": "x"}]})"
+                                      << "a login: \"name\" is required";
   QTest::newRow("database without name") << R"({"databases": [{"status": 0}]})"
                                          << "\"name\" is required";
   QTest::newRow("duplicate database") << R"({"databases": [{"name": "A"}, {"name": "a"}]})"

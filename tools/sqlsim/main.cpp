@@ -113,8 +113,7 @@ int main(int argc, char* argv[]) {
     Complain(parser.errorText());
     return 2;
   }
-  if (parser.isSet(helpOpt))
-    parser.showHelp(0);
+  if (parser.isSet(helpOpt)) parser.showHelp(0);
 
   if (!parser.isSet(scenarioOpt)) {
     Complain(QStringLiteral("--scenario FILE is required"));

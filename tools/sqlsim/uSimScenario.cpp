@@ -365,6 +365,7 @@ std::shared_ptr<const TSimScenario> ParseScenario(const QByteArray& json, QStrin
       const QJsonObject o = Object(lv, QStringLiteral("a login"));
       TSimLogin l;
       l.Name = Str(o, "name", QString(), QStringLiteral("a login"));
+      if (l.Name.isEmpty()) Fail(QStringLiteral("a login: \"name\" is required"));
       const QString w = QStringLiteral("login '%1'").arg(l.Name);
       l.Password = Str(o, "password", QString(), w);
       l.DefaultDatabase = Str(o, "defaultDatabase", QStringLiteral("master"), w);
