@@ -22,6 +22,7 @@ private slots:
   void ssrp();
   void badScenarios_data();
   void badScenarios();
+  void typingErrorsAreReported();
   void generatedScenario();
   void demoScenario();
 
@@ -346,6 +347,18 @@ void TTestSqlSimScenarios::badScenarios() {
   QVERIFY2(sim.ErrorString().contains(reason), qPrintable(sim.ErrorString()));
 }
 
+// A key the simulator does not know is reported (it is most likely a typing error); a key
+// beginning with "_" is a comment.
+void TTestSqlSimScenarios::typingErrorsAreReported() {
+  TSqlSimProcess sim;
+  QVERIFY2(sim.Start(R"({"_comment": "fine", "logins": [{"name": "a", "pasword": "x"}],
+      "databases": [{"name": "d", "logUsedPercnt": 5, "vlfs": [{"count": 3, "activ": 1}]}]})"),
+           qPrintable(sim.ErrorString()));
+  QCOMPARE(sim.Warnings(), QStringList({"login 'a': unknown key \"pasword\"",
+                                        "database 'd': unknown key \"logUsedPercnt\"",
+                                        "database 'd', a VLF generator: unknown key \"activ\""}));
+}
+
 // The generator: thousands of databases and a long VLF list whose LSNs pass 64 bits.
 void TTestSqlSimScenarios::generatedScenario() {
   const QString json = R"({"logins": [{"name": "bench", "password": "bench"}],
@@ -381,6 +394,7 @@ void TTestSqlSimScenarios::demoScenario() {
       RunTedious(sim.Port(), "demo", "demo",
                  {SysDatabases, SqlPerf, "USE [Telemetry]", LogInfo, "USE [Warehouse]", SysFiles,
                   "USE [Orders]", OpenTran, Recovery("Payroll"), BackupSet("Payroll")});
+  QVERIFY2(sim.Warnings().isEmpty(), qPrintable(sim.Warnings().join('\n')));
   QVERIFY(report.value("connected").toBool());
   const QJsonArray results = report.value("results").toArray();
   QCOMPARE(results.size(), 10);

@@ -132,6 +132,9 @@ struct TSimScenario {
   const TSimDatabase* FindDatabase(const QString& name) const;
 };
 
-// Parses a scenario; on failure returns nullptr and sets *error.
-std::shared_ptr<const TSimScenario> ParseScenario(const QByteArray& json, QString* error);
-std::shared_ptr<const TSimScenario> LoadScenarioFile(const QString& path, QString* error);
+// Parses a scenario; on failure returns nullptr and sets *error. Keys it does not know are
+// listed in *warnings (when given) and otherwise ignored.
+std::shared_ptr<const TSimScenario> ParseScenario(const QByteArray& json, QString* error,
+                                                  QStringList* warnings = nullptr);
+std::shared_ptr<const TSimScenario> LoadScenarioFile(const QString& path, QString* error,
+                                                     QStringList* warnings = nullptr);
