@@ -25,7 +25,10 @@ QString StripDriverPrefixes(const QString& text) {
     if (close < 0 || !IsPrefixGroup(QStringView(text).mid(pos + 1, close - pos - 1))) break;
     pos = close + 1;
   }
-  return text.mid(pos).trimmed();
+  // Only the end is trimmed: DBCC output indents its lines with leading blanks.
+  qsizetype end = text.size();
+  while (end > pos && text.at(end - 1).isSpace()) --end;
+  return text.mid(pos, end - pos);
 }
 
 std::vector<TOdbcDiagRecord> CollectDiagnostics(SQLSMALLINT handleType, SQLHANDLE handle) {

@@ -2,11 +2,19 @@
 
 #include "common/uCommonGUI.h"
 #include "common/udmCommon.h"
+#include "datastore/udmDataStoreSQLServer.h"
+#include "forms/uLogFilesPage.h"
+#include "forms/uOpenTranPage.h"
+#include "forms/uOverviewPage.h"
+#include "forms/uSummaryPage.h"
+#include "forms/uVLFPage.h"
 #include "forms/ufrmCheckForUpdates.h"
 #include "forms/ufrmMessageBox.h"
 #include "platform/gui/uFormStorage.h"
+#include "platform/gui/uGridView.h"
 #include "platform/gui/uHeaderPanel.h"
 #include "platform/gui/uModalHook.h"
+#include "platform/uMemTable.h"
 #include "uVersion.h"
 
 #include <QAction>
@@ -14,6 +22,7 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QIcon>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QSplitter>
@@ -145,6 +154,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
   timerConnect.setSingleShot(true);
   connect(&timerConnect, &QTimer::timeout, this, &TfrmMain::timerConnectTimer);
 
+  BuildPages();
   FormCreate();
 }
 
@@ -282,6 +292,7 @@ void TfrmMain::FormCreate() {
 
 void TfrmMain::FormShow() {
   setWindowTitle(QStringLiteral("Velmora"));
+  BuildSummaryRows();
   pgcDetails->setCurrentWidget(tabSummary);
   timerConnect.start();
 }
@@ -345,11 +356,133 @@ void TfrmMain::actConnectDBExecute() {
 }
 
 void TfrmMain::ApplyConnection(const TSQLConnectionProperties& props) {
-  Q_UNUSED(props);
+  if (!DataStore || !DataStore->InitWithConnProps(props)) return;
   actRefreshDBList->setEnabled(true);
+  if (DataStore->RunQuery(
+          QStringLiteral("SELECT SERVERPROPERTY('ProductVersion'), SERVERPROPERTY('Edition')"))) {
+    const TResultSet& q = *DataStore->Query;
+    QString edition;
+    if (q.Active() && q.FieldCount() >= 2 && q.RecordCount() > 0) edition = q.AsString(1);
+    const QString version = DataStore->GetServerVersionName();
+    const QString server = props.Instance;
+    SetStatusPanel(0, server, sbMain->fontMetrics().horizontalAdvance(server) + 48);
+    SetStatusPanel(1, version + QStringLiteral(" (") + edition + QStringLiteral(")"));
+  }
+  LoadDatabaseList();
 }
 
-void TfrmMain::actRefreshDBListExecute() {}
+void TfrmMain::actRefreshDBListExecute() {
+  RunGuarded([this] { LoadDatabaseList(); });
+}
+
+// The pages keep their own code; the window only wires them together.
+void TfrmMain::BuildPages() {
+  m_overview = new TOverviewPage(grdOverview, this);
+  m_files = new TLogFilesPage(grdFileDetails, this);
+  m_vlf = new TVLFPage(grdVLF, this);
+  memVLF = m_vlf->Table();
+  m_openTran = new TOpenTranPage(mmOpenTran, this);
+  m_summary = new TSummaryPage(lvSummary, this);
+
+  connect(grdOverview->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current) {
+            if (current.isValid())
+              RunGuarded([&] { grdOverviewSelectCell(current.column(), current.row()); });
+          });
+  // Sorting moves the shown database to another row; the selection follows it.
+  connect(grdOverview->model(), &QAbstractItemModel::layoutChanged, this, [this] {
+    const QModelIndex current = grdOverview->currentIndex();
+    if (current.isValid() && FSelectedRow >= 0) FSelectedRow = current.row();
+  });
+}
+
+void TfrmMain::LoadDatabaseList() {
+  const TBusyCursor busy;
+  m_overview->LoadRows();
+  UpdateLogSpace();
+  if (m_overview->RowCount() > 0 && !m_overview->DatabaseName(0).isEmpty()) {
+    FSelectedRow = 0;
+    grdOverview->setCurrentIndex(grdOverview->model()->index(0, 0));
+    grdOverview->setFocus();
+    ShowDatabaseDetails();
+  }
+}
+
+void TfrmMain::UpdateLogSpace() {
+  m_overview->UpdateLogSpace();
+}
+
+void TfrmMain::grdOverviewSelectCell(int ACol, int ARow) {
+  Q_UNUSED(ACol);
+  if (ARow == FSelectedRow) return;
+  FSelectedRow = ARow;
+  ShowDatabaseDetails();
+}
+
+void TfrmMain::ShowDatabaseDetails() {
+  const TBusyCursor busy;
+  m_vlf->Clear();
+  m_openTran->Clear();
+  m_files->Clear();
+  ClearSummaryValues();
+  const QString name = m_overview->DatabaseName(FSelectedRow);
+  pnlHeaderDetails->SetCaption(tr("T-log details for database: ") + name);
+  if (!DataStore || !DataStore->ExecuteStatement(QStringLiteral("USE ") + QuoteSQLIdentifier(name)))
+    return;
+  UpdateLogSpace();
+  LoadLogDetails(name);
+}
+
+void TfrmMain::FitColumnWidths(QTableView* grid, int margin) {
+  ::FitColumnWidths(grid, margin);
+}
+
+void TfrmMain::LoadLogDetails(const QString& name) {
+  if (!DataStore || !DataStore->ExecuteStatement(QStringLiteral("USE ") + QuoteSQLIdentifier(name)))
+    return;
+  {
+    const TRepaintGuard repaint(grdVLF);
+    if (m_vlf->Load([this](int column) { grdVLFColumnCreate(column); })) {
+      DisableColumnSorting(grdVLF);
+      RightAlignNumericColumns(memVLF, grdVLF);
+      FitColumnWidths(grdVLF, 24);
+    }
+  }
+  m_openTran->Clear();
+  m_openTran->Load(FOpenTranLines);
+  LoadLogFiles();
+  LoadLogSummary(name);
+}
+
+void TfrmMain::LoadLogFiles() {
+  m_files->Load(*memVLF);
+}
+
+void TfrmMain::DisableColumnSorting(QTableView* grid) {
+  ::DisableColumnSorting(grid);
+}
+
+void TfrmMain::RightAlignNumericColumns(TMemTable* table, QTableView* grid) {
+  ::RightAlignNumericColumns(table, grid);
+}
+
+// Decimal columns (the LSNs) show their exact digits instead of a rounded number.
+void TfrmMain::grdVLFColumnCreate(int column) {
+  if (memVLF->Columns()[column].Kind == TFieldKind::Decimal)
+    memVLF->SetColumnDisplay(column, TColumnDisplay::ExactText);
+}
+
+void TfrmMain::BuildSummaryRows() {
+  m_summary->BuildRows();
+}
+
+void TfrmMain::ClearSummaryValues() {
+  m_summary->ClearValues();
+}
+
+void TfrmMain::LoadLogSummary(const QString& name) {
+  m_summary->Load(name, m_openTran->Lines(), m_files->RowCount(), memVLF->rowCount());
+}
 
 void TfrmMain::actCheckForUpdatesExecute() {
   TfrmCheckForUpdates dialog(this);

@@ -20,6 +20,12 @@ class QToolBar;
 class QTreeWidget;
 class TFormStorage;
 class THeaderPanel;
+class TLogFilesPage;
+class TMemTable;
+class TOpenTranPage;
+class TOverviewPage;
+class TSummaryPage;
+class TVLFPage;
 
 // What the Connect dialog hands back: accepted only after it has replaced the data store and
 // tested the connection itself.
@@ -67,11 +73,35 @@ public:
   QTableView* grdFileDetails = nullptr;
   QTableView* grdVLF = nullptr;
   QTextEdit* mmOpenTran = nullptr;
+  TMemTable* memVLF = nullptr; // the VLF table behind grdVLF
   QTimer timerConnect;
   TFormStorage* fsMain = nullptr; // placement, kept in dmMain's store
 
   QStringList FOpenTranLines;
   int FSelectedRow = -1;
+
+  // The overview.
+  void LoadDatabaseList();
+  void UpdateLogSpace();
+  void grdOverviewSelectCell(int ACol, int ARow);
+  void ShowDatabaseDetails();
+  void FitColumnWidths(QTableView* grid, int margin);
+  // The log details.
+  void LoadLogDetails(const QString& name);
+  void LoadLogFiles();
+  void DisableColumnSorting(QTableView* grid);
+  void RightAlignNumericColumns(TMemTable* table, QTableView* grid);
+  void grdVLFColumnCreate(int column);
+  // The summary.
+  void BuildSummaryRows();
+  void ClearSummaryValues();
+  void LoadLogSummary(const QString& name);
+
+  TOverviewPage* OverviewPage() const { return m_overview; }
+  TLogFilesPage* FilesPage() const { return m_files; }
+  TVLFPage* VLFPage() const { return m_vlf; }
+  TOpenTranPage* OpenTranPage() const { return m_openTran; }
+  TSummaryPage* SummaryPage() const { return m_summary; }
 
 public Q_SLOTS:
   void actConnectDBExecute();
@@ -95,7 +125,14 @@ private:
   void SetupPlacement();
   void ApplyConnection(const TSQLConnectionProperties& props);
 
+  void BuildPages();
+
   QLabel* m_statusPanels[2] = {nullptr, nullptr};
+  TOverviewPage* m_overview = nullptr;
+  TLogFilesPage* m_files = nullptr;
+  TVLFPage* m_vlf = nullptr;
+  TOpenTranPage* m_openTran = nullptr;
+  TSummaryPage* m_summary = nullptr;
   bool m_shownOnce = false;
 };
 

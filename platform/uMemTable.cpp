@@ -1,7 +1,10 @@
 #include "platform/uMemTable.h"
 
+#include "platform/uGridRoles.h"
+
 #include <QDateTime>
 #include <QLocale>
+#include <algorithm>
 
 TMemTable::TMemTable(QObject* parent) : QAbstractTableModel(parent) {}
 
@@ -9,7 +12,85 @@ void TMemTable::SetData(QVector<TMemColumn> columns, QVector<QVector<QVariant>> 
   beginResetModel();
   m_columns = std::move(columns);
   m_rows = std::move(rows);
+  m_views = QVector<TColumnView>(m_columns.size());
   endResetModel();
+}
+
+namespace {
+QVariant ConvertToKind(const QVariant& value, TFieldKind kind) {
+  if (value.isNull()) return value;
+  switch (kind) {
+  case TFieldKind::Integer:
+    return value.typeId() == QMetaType::Int ? value : QVariant(qint32(value.toLongLong()));
+  case TFieldKind::Int64:
+    return value.typeId() == QMetaType::LongLong ? value : QVariant(qint64(value.toLongLong()));
+  case TFieldKind::Float:
+    return value.typeId() == QMetaType::Double ? value : QVariant(value.toDouble());
+  case TFieldKind::DateTime:
+    return value.typeId() == QMetaType::QDateTime ? value : QVariant(value.toDateTime());
+  case TFieldKind::Text:
+  case TFieldKind::UnicodeText:
+  case TFieldKind::Decimal:
+    return value.typeId() == QMetaType::QString ? value : QVariant(value.toString());
+  case TFieldKind::Unknown:
+    break;
+  }
+  return value;
+}
+} // namespace
+
+void TMemTable::AppendRowsFrom(TMemTable&& source) {
+  if (source.m_rows.isEmpty()) return;
+  const int first = int(m_rows.size());
+  const int count = int(source.m_rows.size());
+  bool same = source.m_columns.size() == m_columns.size();
+  for (int c = 0; same && c < m_columns.size(); ++c)
+    same = source.m_columns[c].Name == m_columns[c].Name &&
+           source.m_columns[c].Kind == m_columns[c].Kind;
+  beginInsertRows(QModelIndex(), first, first + count - 1);
+  if (same && m_rows.isEmpty()) {
+    m_rows = std::move(source.m_rows);
+  } else if (same) {
+    m_rows.reserve(first + count);
+    for (auto& row : source.m_rows)
+      m_rows.append(std::move(row));
+  } else {
+    QVector<int> from(m_columns.size());
+    for (int c = 0; c < m_columns.size(); ++c)
+      from[c] = source.FieldIndex(m_columns[c].Name);
+    m_rows.reserve(first + count);
+    for (const auto& srcRow : source.m_rows) {
+      QVector<QVariant> row(m_columns.size());
+      for (int c = 0; c < m_columns.size(); ++c)
+        if (from[c] >= 0) row[c] = ConvertToKind(srcRow[from[c]], m_columns[c].Kind);
+      m_rows.append(std::move(row));
+    }
+  }
+  source.m_rows.clear();
+  endInsertRows();
+}
+
+void TMemTable::SetColumnDisplay(int column, TColumnDisplay display) {
+  m_views[column].Display = display;
+  if (!m_rows.isEmpty())
+    Q_EMIT dataChanged(index(0, column), index(rowCount() - 1, column), {Qt::DisplayRole});
+}
+
+TColumnDisplay TMemTable::ColumnDisplay(int column) const {
+  return m_views[column].Display;
+}
+
+void TMemTable::SetColumnAlignment(int column, Qt::Alignment alignment) {
+  m_views[column].Alignment = alignment;
+  m_views[column].HasAlignment = true;
+  Q_EMIT headerDataChanged(Qt::Horizontal, column, column);
+  if (!m_rows.isEmpty())
+    Q_EMIT dataChanged(index(0, column), index(rowCount() - 1, column), {Qt::TextAlignmentRole});
+}
+
+Qt::Alignment TMemTable::ColumnAlignment(int column) const {
+  if (m_views[column].HasAlignment) return m_views[column].Alignment;
+  return IsNumericKind(m_columns[column].Kind) ? Qt::AlignRight : Qt::AlignLeft;
 }
 
 void TMemTable::Clear() {
@@ -33,7 +114,7 @@ int TMemTable::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : int(m_columns.size());
 }
 
-static bool IsNumeric(TFieldKind kind) {
+bool IsNumericKind(TFieldKind kind) {
   switch (kind) {
   case TFieldKind::Integer:
   case TFieldKind::Int64:
@@ -45,32 +126,128 @@ static bool IsNumeric(TFieldKind kind) {
   }
 }
 
+QString TMemTable::DisplayText(int row, int column) const {
+  const QVariant& v = m_rows[row][column];
+  if (v.isNull()) return {};
+  if (v.typeId() == QMetaType::QDateTime)
+    return QLocale().toString(v.toDateTime(), QLocale::ShortFormat);
+  if (v.typeId() == QMetaType::Double) return QLocale().toString(v.toDouble(), 'g', 15);
+  if (m_columns[column].Kind == TFieldKind::Decimal &&
+      m_views[column].Display == TColumnDisplay::Default) {
+    bool ok = false;
+    const double d = v.toString().toDouble(&ok);
+    if (ok) return QLocale().toString(d, 'g', 15);
+  }
+  return v.toString();
+}
+
+namespace {
+int DigitCount(qint64 value) {
+  int n = value < 0 ? 2 : 1;
+  quint64 u = value < 0 ? 0 - quint64(value) : quint64(value);
+  while (u >= 10) {
+    u /= 10;
+    ++n;
+  }
+  return n;
+}
+} // namespace
+
+// The length of a cell's text without formatting it where that is cheap.
+int TMemTable::DisplayLength(int row, int column) const {
+  const QVariant& v = m_rows[row][column];
+  if (v.isNull()) return -1;
+  switch (v.typeId()) {
+  case QMetaType::Int:
+  case QMetaType::LongLong:
+    return DigitCount(v.toLongLong());
+  case QMetaType::QString:
+    if (m_columns[column].Kind != TFieldKind::Decimal ||
+        m_views[column].Display == TColumnDisplay::ExactText)
+      return int(v.toString().size()); // shares the stored string, no copy
+    break;
+  default:
+    break;
+  }
+  return int(DisplayText(row, column).size());
+}
+
 QVariant TMemTable::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= m_rows.size() || index.column() >= m_columns.size())
     return {};
-  const QVariant& v = m_rows[index.row()][index.column()];
   switch (role) {
   case Qt::DisplayRole: {
-    if (v.isNull()) return {};
-    if (v.typeId() == QMetaType::QDateTime)
-      return QLocale().toString(v.toDateTime(), QLocale::ShortFormat);
-    if (v.typeId() == QMetaType::Double) return QLocale().toString(v.toDouble(), 'g', 15);
-    return v.toString();
+    const QString text = DisplayText(index.row(), index.column());
+    return text.isNull() ? QVariant() : QVariant(text);
   }
   case Qt::EditRole:
-    return v;
+    return m_rows[index.row()][index.column()];
   case Qt::TextAlignmentRole:
-    return QVariant::fromValue(
-        Qt::Alignment((IsNumeric(m_columns[index.column()].Kind) ? Qt::AlignRight : Qt::AlignLeft) |
-                      Qt::AlignVCenter));
+    return QVariant::fromValue(ColumnAlignment(index.column()) | Qt::AlignVCenter);
   default:
     return {};
   }
 }
 
 QVariant TMemTable::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
-      section < m_columns.size())
+  if (orientation != Qt::Horizontal || section < 0 || section >= m_columns.size())
+    return QAbstractTableModel::headerData(section, orientation, role);
+  switch (role) {
+  case Qt::DisplayRole:
     return m_columns[section].Name;
-  return QAbstractTableModel::headerData(section, orientation, role);
+  case Qt::TextAlignmentRole:
+    return QVariant::fromValue(ColumnAlignment(section) | Qt::AlignVCenter);
+  case TGridRole::Sortable:
+    return m_views[section].Sortable;
+  case TGridRole::LongestTexts:
+    return CollectLongestTexts(
+        rowCount(), [&](int r) { return DisplayLength(r, section); },
+        [&](int r) { return DisplayText(r, section); });
+  default:
+    return QAbstractTableModel::headerData(section, orientation, role);
+  }
+}
+
+bool TMemTable::setHeaderData(int section, Qt::Orientation orientation, const QVariant& value,
+                              int role) {
+  if (orientation != Qt::Horizontal || section < 0 || section >= m_columns.size() ||
+      role != TGridRole::Sortable)
+    return false;
+  m_views[section].Sortable = value.toBool();
+  Q_EMIT headerDataChanged(orientation, section, section);
+  return true;
+}
+
+namespace {
+bool LessValue(const QVariant& a, const QVariant& b) {
+  if (a.isNull() || b.isNull()) return a.isNull() && !b.isNull();
+  return QVariant::compare(a, b) == QPartialOrdering::Less;
+}
+} // namespace
+
+void TMemTable::sort(int column, Qt::SortOrder order) {
+  if (column < 0 || column >= m_columns.size() || !m_views[column].Sortable) return;
+  Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  QVector<int> perm(m_rows.size());
+  for (int i = 0; i < perm.size(); ++i)
+    perm[i] = i;
+  auto less = [&](int x, int y) { return LessValue(m_rows[x][column], m_rows[y][column]); };
+  if (order == Qt::AscendingOrder)
+    std::stable_sort(perm.begin(), perm.end(), less);
+  else
+    std::stable_sort(perm.begin(), perm.end(), [&](int x, int y) { return less(y, x); });
+  QVector<int> newPos(perm.size());
+  QVector<QVector<QVariant>> sorted;
+  sorted.reserve(m_rows.size());
+  for (int i = 0; i < perm.size(); ++i) {
+    newPos[perm[i]] = i;
+    sorted.append(std::move(m_rows[perm[i]]));
+  }
+  m_rows = std::move(sorted);
+  const QModelIndexList before = persistentIndexList();
+  QModelIndexList after;
+  for (const QModelIndex& i : before)
+    after.append(index(newPos[i.row()], i.column()));
+  changePersistentIndexList(before, after);
+  Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }

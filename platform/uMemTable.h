@@ -22,6 +22,12 @@ struct TMemColumn {
   TFieldKind Kind = TFieldKind::Unknown;
 };
 
+// How a view shows a column. A decimal column is by default shown as a number in the general
+// form (up to 15 significant digits); ExactText shows its stored digits unchanged.
+enum class TColumnDisplay { Default, ExactText };
+
+bool IsNumericKind(TFieldKind kind);
+
 class TMemTable : public QAbstractTableModel {
   Q_OBJECT
 public:
@@ -30,6 +36,9 @@ public:
   // Replaces columns and rows in one model reset.
   void SetData(QVector<TMemColumn> columns, QVector<QVector<QVariant>> rows);
   void Clear(); // removes the rows, keeps the columns
+  // Appends the rows of `source`, taking each of this table's columns from the source column of
+  // the same name (converted to this column's kind); columns the source lacks stay NULL.
+  void AppendRowsFrom(TMemTable&& source);
   bool HasStructure() const { return !m_columns.isEmpty(); }
 
   const QVector<TMemColumn>& Columns() const { return m_columns; }
@@ -38,15 +47,38 @@ public:
   // for NULL.
   const QVariant& Cell(int row, int column) const { return m_rows[row][column]; }
 
+  // View settings per column; they survive Clear and AppendRowsFrom, not SetData.
+  void SetColumnDisplay(int column, TColumnDisplay display);
+  TColumnDisplay ColumnDisplay(int column) const;
+  // Alignment of the column's header and cells (default: numbers right, the rest left).
+  void SetColumnAlignment(int column, Qt::Alignment alignment);
+  Qt::Alignment ColumnAlignment(int column) const;
+
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   // DisplayRole: the value as text (NULL draws nothing); EditRole: the raw value;
   // TextAlignmentRole: numbers and decimals right-aligned.
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  // Header roles: TGridRole::Sortable (settable), TGridRole::LongestTexts.
   QVariant headerData(int section, Qt::Orientation orientation,
                       int role = Qt::DisplayRole) const override;
+  bool setHeaderData(int section, Qt::Orientation orientation, const QVariant& value,
+                     int role = Qt::EditRole) override;
+  // Stable, by raw value; NULL first. Ignored for a column that does not sort.
+  void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+
+  QString DisplayText(int row, int column) const;
 
 private:
+  struct TColumnView {
+    TColumnDisplay Display = TColumnDisplay::Default;
+    Qt::Alignment Alignment;
+    bool HasAlignment = false;
+    bool Sortable = true;
+  };
+  int DisplayLength(int row, int column) const;
+
   QVector<TMemColumn> m_columns;
   QVector<QVector<QVariant>> m_rows;
+  QVector<TColumnView> m_views;
 };

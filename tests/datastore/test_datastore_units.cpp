@@ -327,6 +327,9 @@ private Q_SLOTS:
                                                     << "[x] y";
     QTest::newRow("no prefix") << "plain"
                                << "plain";
+    QTest::newRow("indentation of DBCC output stays")
+        << "[FreeTDS][SQL Server]    SPID (server process ID): 54\r\n"
+        << "    SPID (server process ID): 54";
   }
   void driverPrefixes() {
     QFETCH(QString, raw);

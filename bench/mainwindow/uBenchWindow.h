@@ -1,0 +1,105 @@
+#pragma once
+// Shared by the main window's benchmarks: a simulator, a connected window, timing and memory.
+
+#include "datastore/udmDataStoreSQLServer.h"
+#include "forms/ufrmMain.h"
+#include "uSqlSimProcess.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QAction>
+#include <QFile>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTextStream>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace Bench {
+
+inline TSQLConnectionProperties Props(const TSqlSimProcess& sim) {
+  TSQLConnectionProperties p;
+  p.Instance = sim.ServerName();
+  p.SQLLogin = QStringLiteral("bench");
+  p.SQLPassword = QStringLiteral("bench");
+  return p;
+}
+
+// Connects `window` as the Connect dialog would.
+inline bool Connect(TfrmMain& window, const TSqlSimProcess& sim) {
+  TfrmMain::SetConnectDialogFactory([&sim](QWidget*) {
+    TConnectDialogOutcome o;
+    o.ConnectionProperties = Props(sim);
+    DataStore = std::make_unique<TDataStoreSQLServer>();
+    o.Accepted = DataStore->TestConnection(o.ConnectionProperties);
+    return o;
+  });
+  window.show();
+  window.timerConnect.stop();
+  window.actConnectDBExecute();
+  TfrmMain::SetConnectDialogFactory({});
+  return window.actRefreshDBList->isEnabled();
+}
+
+// Reads every record of the last query, each listed column as its kind asks.
+inline long long Walk(TResultSet& q) {
+  long long sum = 0;
+  if (!q.Active()) return sum;
+  const int n = q.FieldCount();
+  for (q.First(); !q.Eof(); q.Next())
+    for (int f = 0; f < n; ++f)
+      switch (q.FieldKind(f)) {
+      case TFieldKind::Integer:
+        sum += q.AsInteger(f);
+        break;
+      case TFieldKind::Int64:
+        sum += q.AsLargeInt(f);
+        break;
+      case TFieldKind::Float:
+        sum += (long long)q.AsFloat(f);
+        break;
+      case TFieldKind::DateTime:
+        sum += q.AsDateTime(f).isValid();
+        break;
+      default:
+        sum += q.AsString(f).size();
+        break;
+      }
+  return sum;
+}
+
+inline double MedianMs(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+inline double TimeMs(const std::function<void()>& f) {
+  QElapsedTimer t;
+  t.start();
+  f();
+  return double(t.nsecsElapsed()) / 1e6;
+}
+
+// Peak and current resident set size in MiB, from /proc/self/status.
+inline void ReadMemory(double& peakMiB, double& currentMiB) {
+  peakMiB = currentMiB = 0;
+  QFile f(QStringLiteral("/proc/self/status"));
+  if (!f.open(QIODevice::ReadOnly)) return;
+  for (const QByteArray& line : f.readAll().split('\n')) {
+    const QList<QByteArray> parts = line.simplified().split(' ');
+    if (parts.size() < 2) continue;
+    if (parts[0] == "VmHWM:")
+      peakMiB = parts[1].toDouble() / 1024;
+    else if (parts[0] == "VmRSS:")
+      currentMiB = parts[1].toDouble() / 1024;
+  }
+}
+
+inline void Report(const char* what, double opMs, double rawMs) {
+  std::printf("%-48s %10.1f ms   raw fetch %10.1f ms   ratio %.2f\n", what, opMs, rawMs,
+              opMs / rawMs);
+}
+
+} // namespace Bench

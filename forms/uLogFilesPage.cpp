@@ -1,0 +1,102 @@
+#include "forms/uLogFilesPage.h"
+
+#include "common/uCommon.h"
+#include "datastore/udmDataStoreSQLServer.h"
+#include "forms/uLogReading.h"
+#include "platform/gui/uGridView.h"
+#include "platform/gui/uGridModel.h"
+
+#include <QHeaderView>
+#include <QTableView>
+
+namespace {
+QVector<TGridColumn> FileColumns() {
+  const Qt::Alignment left = Qt::AlignLeft, right = Qt::AlignRight;
+  const auto text = TGridColumnKind::Text, number = TGridColumnKind::Number;
+  auto col = [](const QString& header, TGridColumnKind kind, Qt::Alignment headerAlign,
+                Qt::Alignment cellAlign, QVariant def = {}) {
+    TGridColumn c;
+    c.Header = header;
+    c.Kind = kind;
+    c.HeaderAlignment = headerAlign;
+    c.CellAlignment = cellAlign;
+    c.Default = std::move(def);
+    return c;
+  };
+  QVector<TGridColumn> c = {
+      col(TLogFilesPage::tr("File ID"), number, left, left, 0),
+      col(TLogFilesPage::tr("Logical name"), text, left, left),
+      col(TLogFilesPage::tr("File name"), text, left, left),
+      col(TLogFilesPage::tr("Size"), text, right, right, QStringLiteral("0")),
+      col(TLogFilesPage::tr("Max. size"), text, right, right),
+      col(TLogFilesPage::tr("Growth"), text, right, right),
+      col(TLogFilesPage::tr("VLF count"), number, right, right, 0),
+      col(TLogFilesPage::tr("VLF used"), number, right, right, 0),
+      col(TLogFilesPage::tr("Average VLF size (bytes)"), number, right, right, 0),
+      col(TLogFilesPage::tr("Smallest VLF (bytes)"), number, right, right, 0),
+      col(TLogFilesPage::tr("Largest VLF (bytes)"), number, right, right, 0),
+  };
+  c[TLogFilesPage::colFileName].Elide = Qt::ElideMiddle;
+  return c;
+}
+
+constexpr std::int64_t PageBytes = 8192;
+} // namespace
+
+TLogFilesPage::TLogFilesPage(QTableView* grid, QObject* parent)
+    : QObject(parent), m_grid(grid), m_model(new TGridModel(FileColumns(), this)) {
+  grid->setModel(m_model);
+  SetupGrid(grid);
+  grid->horizontalHeader()->resizeSection(colFileName, 160);
+}
+
+int TLogFilesPage::RowCount() const {
+  return m_model->RowCount();
+}
+
+void TLogFilesPage::Clear() {
+  m_model->ClearRows();
+}
+
+void TLogFilesPage::Load(const TMemTable& vlf) {
+  const TRepaintGuard repaint(m_grid);
+  m_model->ClearRows();
+  ResetSortIndicator(m_grid);
+  TDataStoreSQLServer* store = DataStore.get();
+  if (!store ||
+      !store->RunQuery(QStringLiteral("SELECT * FROM sysfiles WHERE (status & 64) = 64")) ||
+      !store->Query->Active())
+    return;
+  TResultSet& q = *store->Query;
+  const TGridUpdateGuard update(*m_model);
+  m_model->AddRows(q.RecordCount());
+  int row = 0;
+  for (q.First(); !q.Eof() && row < m_model->RowCount(); q.Next(), ++row) {
+    m_model->SetCell(colFileID, row, q.AsInteger(QStringLiteral("fileid")));
+    m_model->SetCell(colFileName, row, q.AsString(QStringLiteral("filename")));
+    m_model->SetCell(colSize, row,
+                     FormatByteSize(q.AsLargeInt(QStringLiteral("size")) * PageBytes));
+    const std::int64_t maxSize = q.AsLargeInt(QStringLiteral("maxsize"));
+    m_model->SetCell(colMaxSize, row,
+                     maxSize == -1 ? tr("unlimited") : FormatByteSize(maxSize * PageBytes));
+    const std::int32_t growth = q.AsInteger(QStringLiteral("growth"));
+    if (q.AsInteger(QStringLiteral("status")) & 0x100000)
+      m_model->SetCell(colGrowth, row, tr("%1% increments").arg(growth));
+    else
+      m_model->SetCell(colGrowth, row, FormatByteSize(std::int64_t(growth) * PageBytes));
+    m_model->SetCell(colLogicalName, row, q.AsString(QStringLiteral("name")));
+  }
+
+  const auto stats = ComputeVLFStats(vlf);
+  for (int r = 0; r < m_model->RowCount(); ++r) {
+    const auto it = stats.constFind(m_model->Cell(colFileID, r).toLongLong());
+    if (it == stats.constEnd() || it->Total <= 0) continue;
+    m_model->SetCell(colVLFCount, r, qint64(it->Count));
+    m_model->SetCell(colVLFUsed, r, qint64(it->Used));
+    m_model->SetCell(colSmallestVLFSize, r, qint64(it->Smallest));
+    m_model->SetCell(colLargestVLFSize, r, qint64(it->Largest));
+    m_model->SetCell(colAverageVLFSize, r, qint64(it->Average()));
+  }
+  FitColumnWidths(m_grid, 24);
+  m_grid->horizontalHeader()->resizeSection(colFileName, 180);
+}

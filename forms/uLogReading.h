@@ -1,0 +1,53 @@
+#pragma once
+// How the details pages read what the server returns: status flags, truncated log figures,
+// the DBCC OPENTRAN text and per-file VLF statistics. Pure functions, no server, no widgets.
+
+#include <QColor>
+#include <QDateTime>
+#include <QHash>
+#include <QStringList>
+#include <cstdint>
+
+class TMemTable;
+
+// The flags of master..sysdatabases.status as the overview shows them, e.g.
+// "autoclose, offline, autoshrink"; empty when none of the known bits is set.
+QString DatabaseStatusText(std::int32_t status);
+
+// Truncates toward zero to `decimals` places (a value a rounding error below a step, such as
+// 0.29 stored as 0.28999..., counts as that step).
+double TruncateDecimals(double value, int decimals);
+
+// The log-space highlight: user databases from 70 % on; the four system databases never.
+bool IsLogSpaceHighlighted(const QString& name, double usedPercent);
+QColor LogSpaceHighlightColor();
+
+// Removes leading and trailing blanks and control characters.
+QString TrimBlanks(const QString& text);
+
+// The informational messages of DBCC OPENTRAN (each entry lines joined by CR LF, most recent
+// line first) joined into one text and split into lines.
+QStringList SplitInfoMessages(const QStringList& infoMessages);
+
+// The lines of the Oldest active transaction page: the message lines in the order the server
+// printed them, with an empty line before each line that contains "DBCC".
+QStringList OpenTranPageLines(const QStringList& messageLines);
+
+// The start of the oldest active transaction as read from the page's lines, or "-".
+QString ReadOldestActiveTransaction(const QStringList& pageLines);
+
+// Finish time of a backup in the locale's short date and long time; the date alone at midnight.
+QString FormatBackupFinish(const QDateTime& finish);
+
+struct TVLFFileStats {
+  std::int64_t Count = 0;
+  std::int64_t Used = 0; // Status 2
+  std::int64_t Total = 0;
+  std::int64_t Smallest = 2147483647;
+  std::int64_t Largest = 0;
+  std::int64_t Average() const { return Count ? Total / Count : 0; }
+};
+
+// One pass over the VLF table: statistics per FileId. Empty when the table lacks one of the
+// columns FileId, FileSize and Status.
+QHash<std::int64_t, TVLFFileStats> ComputeVLFStats(const TMemTable& vlf);

@@ -1,0 +1,29 @@
+#include "platform/uGridRoles.h"
+
+#include <algorithm>
+#include <vector>
+
+QStringList CollectLongestTexts(int rowCount, const std::function<int(int)>& length,
+                                const std::function<QString(int)>& text, int limit) {
+  int longest = -1;
+  for (int r = 0; r < rowCount; ++r)
+    longest = std::max(longest, length(r));
+  if (longest <= 0) return {};
+  // Texts a fifth shorter than the longest can still be wider in a proportional font only
+  // when they are made of unusually wide letters; those are measured too.
+  const int slack = std::max(1, longest / 5);
+  std::vector<std::vector<int>> buckets(slack + 1);
+  for (int r = 0; r < rowCount; ++r) {
+    const int len = length(r);
+    if (len < 0 || len < longest - slack) continue;
+    auto& bucket = buckets[longest - len];
+    if (int(bucket.size()) < limit) bucket.push_back(r);
+  }
+  QStringList texts;
+  for (const auto& bucket : buckets)
+    for (int r : bucket) {
+      if (texts.size() >= limit) return texts;
+      texts.append(text(r));
+    }
+  return texts;
+}

@@ -1,0 +1,243 @@
+// The typed grid model, the in-memory table as the VLF grid's model, and the grid helpers.
+
+#include "platform/gui/uGridModel.h"
+#include "platform/gui/uGridView.h"
+#include "platform/uMemTable.h"
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QBrush>
+#include <QHeaderView>
+#include <QLocale>
+#include <QTableView>
+#include <QTest>
+
+namespace {
+QVector<TGridColumn> Columns() {
+  TGridColumn name, size, time;
+  name.Header = "Name";
+  size.Header = "Size";
+  size.Kind = TGridColumnKind::Number;
+  size.CellAlignment = Qt::AlignRight;
+  size.Default = 0;
+  time.Header = "Time";
+  time.Kind = TGridColumnKind::Time;
+  time.Sortable = false;
+  return {name, size, time};
+}
+
+QStringList ColumnTexts(const QAbstractItemModel& m, int column) {
+  QStringList texts;
+  for (int r = 0; r < m.rowCount(); ++r)
+    texts << m.index(r, column).data().toString();
+  return texts;
+}
+
+void ClickHeader(QTableView& grid, int section) {
+  QHeaderView* h = grid.horizontalHeader();
+  const QPoint p(h->sectionViewportPosition(section) + h->sectionSize(section) / 2,
+                 h->height() / 2);
+  QTest::mouseClick(h->viewport(), Qt::LeftButton, {}, p);
+}
+} // namespace
+
+class TestGridModels : public QObject {
+  Q_OBJECT
+private Q_SLOTS:
+  void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+
+  void gridModelCells() {
+    TGridModel m(Columns());
+    QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    m.AddRows(3);
+    QCOMPARE(m.index(0, 1).data().toString(), QString("0")); // default value
+    m.SetCell(0, 0, "db");
+    m.SetCell(1, 0, 12.5);
+    m.SetCell(1, 1, qint64(9007199254740993)); // beyond a double's exact range
+    m.SetCell(1, 2, 1234567.125);
+    QCOMPARE(m.index(0, 1).data().toString(), QString("12.5"));
+    QCOMPARE(m.index(1, 1).data().toString(), QString("9007199254740993"));
+    QCOMPARE(m.index(2, 1).data().toString(), QString("1234567.125")); // no group separator
+    m.SetEmpty(1, 0, true);
+    QVERIFY(!m.index(0, 1).data().isValid()); // an empty cell draws nothing
+    QCOMPARE(m.Cell(1, 0).toDouble(), 12.5);  // but keeps its value
+    m.SetCell(2, 0, QDateTime(QDate(2026, 1, 2), QTime(13, 4, 5)));
+    QCOMPARE(m.index(0, 2).data().toString(),
+             QLocale().toString(QTime(13, 4, 5), QLocale::LongFormat));
+    QVERIFY(!m.index(0, 1).data(Qt::BackgroundRole).isValid());
+    m.SetColor(1, 0, QColor(254, 224, 210));
+    QCOMPARE(m.index(0, 1).data(Qt::BackgroundRole).value<QBrush>().color(), QColor(254, 224, 210));
+    m.SetColor(1, 0, QColor());
+    QVERIFY(!m.index(0, 1).data(Qt::BackgroundRole).isValid());
+    QCOMPARE(Qt::Alignment(m.index(0, 1).data(Qt::TextAlignmentRole).toInt()) & Qt::AlignRight,
+             Qt::AlignRight);
+
+    {
+      const TGridUpdateGuard update(m);
+      for (int r = 0; r < 3; ++r)
+        m.SetCell(0, r, QString("n%1").arg(r));
+    }
+    m.ClearRows();
+    QCOMPARE(m.rowCount(), 0);
+  }
+
+  void gridModelSortsByValue() {
+    TGridModel m(Columns());
+    QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    m.AddRows(4);
+    const QStringList names = {"b", "a", "c", "d"};
+    const QList<double> sizes = {10, 9.5, 100, 0};
+    const QList<QTime> times = {QTime(10, 0), QTime(9, 0), QTime(23, 0), QTime(1, 0)};
+    for (int r = 0; r < 4; ++r) {
+      m.SetCell(0, r, names[r]);
+      m.SetCell(1, r, sizes[r]);
+      m.SetCell(2, r, QDateTime(QDate(2026, 1, 1), times[r]));
+    }
+    m.SetEmpty(1, 3, true);
+    const QPersistentModelIndex c(m.index(2, 0));
+    m.sort(1, Qt::AscendingOrder);
+    QCOMPARE(ColumnTexts(m, 0), QStringList({"d", "a", "b", "c"})); // empty first, then by value
+    QCOMPARE(c.row(), 3); // persistent indexes follow their rows
+    m.sort(1, Qt::DescendingOrder);
+    QCOMPARE(ColumnTexts(m, 0), QStringList({"c", "b", "a", "d"}));
+    m.sort(2, Qt::AscendingOrder); // not sortable: nothing moves
+    QCOMPARE(ColumnTexts(m, 0), QStringList({"c", "b", "a", "d"}));
+    m.sort(0, Qt::AscendingOrder);
+    QCOMPARE(ColumnTexts(m, 0), QStringList({"a", "b", "c", "d"}));
+  }
+
+  void memTableAppendsByName() {
+    TMemTable t;
+    QAbstractItemModelTester tester(&t, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    t.SetData({{"FileId", TFieldKind::Integer},
+               {"FileSize", TFieldKind::Int64},
+               {"CreateLSN", TFieldKind::Decimal}},
+              {{qint32(2), qint64(10), QString("0")}});
+    t.Clear();
+    QCOMPARE(t.rowCount(), 0);
+    QCOMPARE(t.columnCount(), 3);
+
+    // A later result with another shape: extra columns dropped, missing ones NULL, kinds
+    // converted to the table's.
+    TMemTable later;
+    later.SetData({{"RecoveryUnitId", TFieldKind::Integer},
+                   {"FileSize", TFieldKind::Integer},
+                   {"FileId", TFieldKind::Integer}},
+                  {{qint32(0), qint32(5), qint32(2)}, {qint32(0), qint32(7), qint32(3)}});
+    t.AppendRowsFrom(std::move(later));
+    QCOMPARE(t.rowCount(), 2);
+    QCOMPARE(t.Cell(1, 0), QVariant(qint32(3)));
+    QCOMPARE(t.Cell(1, 1).typeId(), QMetaType::LongLong);
+    QCOMPARE(t.Cell(1, 1).toLongLong(), 7);
+    QVERIFY(t.Cell(1, 2).isNull());
+    QVERIFY(!t.index(1, 2).data().isValid());
+
+    // The same shape moves the rows over.
+    TMemTable same;
+    same.SetData(t.Columns(), {{qint32(4), qint64(1), QString("1")}});
+    t.AppendRowsFrom(std::move(same));
+    QCOMPARE(t.rowCount(), 3);
+    QCOMPARE(t.Cell(2, 2), QVariant(QString("1")));
+  }
+
+  void memTableDecimalDisplay() {
+    TMemTable t;
+    const QString lsn = "25000000000102400001"; // more digits than a double keeps
+    t.SetData({{"CreateLSN", TFieldKind::Decimal}, {"Name", TFieldKind::Text}},
+              {{lsn, QString("x")}});
+    QVERIFY(t.index(0, 0).data().toString() != lsn);
+    t.SetColumnDisplay(0, TColumnDisplay::ExactText);
+    QCOMPARE(t.index(0, 0).data().toString(), lsn);
+    QCOMPARE(t.headerData(0, Qt::Horizontal, TGridRole::LongestTexts).toStringList(),
+             QStringList({lsn}));
+    t.SetColumnAlignment(1, Qt::AlignRight);
+    QCOMPARE(Qt::Alignment(t.index(0, 1).data(Qt::TextAlignmentRole).toInt()) & Qt::AlignRight,
+             Qt::AlignRight);
+    QCOMPARE(Qt::Alignment(t.headerData(1, Qt::Horizontal, Qt::TextAlignmentRole).toInt()) &
+                 Qt::AlignRight,
+             Qt::AlignRight);
+    t.Clear(); // view settings survive a refill
+    QCOMPARE(t.ColumnDisplay(0), TColumnDisplay::ExactText);
+  }
+
+  void longestTexts_data() {
+    QTest::addColumn<QList<qint64>>("values");
+    QTest::addColumn<QString>("widest");
+    QTest::newRow("positive") << QList<qint64>{5, 123456, 99} << "123456";
+    QTest::newRow("minus sign counts") << QList<qint64>{-99999, 12345} << "-99999";
+    QTest::newRow("int64 min") << QList<qint64>{std::numeric_limits<qint64>::min(), 1}
+                               << "-9223372036854775808";
+  }
+  void longestTexts() {
+    QFETCH(QList<qint64>, values);
+    QFETCH(QString, widest);
+    QVector<QVector<QVariant>> rows;
+    for (qint64 v : values)
+      rows.append({QVariant(v)});
+    TMemTable t;
+    t.SetData({{"v", TFieldKind::Int64}}, rows);
+    QCOMPARE(t.headerData(0, Qt::Horizontal, TGridRole::LongestTexts).toStringList().value(0),
+             widest);
+  }
+
+  void fitColumnWidths() {
+    TGridModel m(Columns());
+    QTableView grid;
+    grid.setModel(&m);
+    SetupGrid(&grid);
+    m.AddRows(3);
+    m.SetCell(0, 0, "short");
+    m.SetCell(0, 1, "a much longer database name than the header");
+    m.SetCell(0, 2, "mid");
+    for (int r = 0; r < 3; ++r)
+      m.SetEmpty(1, r, true); // only the header counts
+    FitColumnWidths(&grid, 24);
+    const QFontMetrics fm = grid.fontMetrics();
+    QHeaderView* h = grid.horizontalHeader();
+    QVERIFY(h->sectionSize(0) >=
+            fm.horizontalAdvance("a much longer database name than the header") + 24);
+    QVERIFY(h->sectionSize(0) <
+            fm.horizontalAdvance("a much longer database name than the header") + 24 + 30);
+    QCOMPARE(h->sectionSize(1), h->sectionSizeHint(1) + 24); // the header in full
+    QCOMPARE(grid.verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
+  }
+
+  void headerClickSortsOnlySortableColumns() {
+    TGridModel m(Columns());
+    QTableView grid;
+    grid.setModel(&m);
+    SetupGrid(&grid);
+    m.AddRows(3);
+    const QStringList names = {"b", "c", "a"};
+    for (int r = 0; r < 3; ++r) {
+      m.SetCell(0, r, names[r]);
+      m.SetCell(1, r, 3 - r);
+      m.SetCell(2, r, QDateTime(QDate(2026, 1, 1), QTime(r, 0)));
+    }
+    grid.resize(600, 200);
+    grid.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&grid));
+    ClickHeader(grid, 0);
+    QCOMPARE(ColumnTexts(m, 0), QStringList({"a", "b", "c"}));
+    ClickHeader(grid, 0);
+    QCOMPARE(ColumnTexts(m, 0), QStringList({"c", "b", "a"}));
+    ClickHeader(grid, 2); // time column does not sort; the indicator stays
+    QCOMPARE(ColumnTexts(m, 0), QStringList({"c", "b", "a"}));
+    QCOMPARE(grid.horizontalHeader()->sortIndicatorSection(), 0);
+
+    TMemTable t;
+    t.SetData({{"n", TFieldKind::Integer}}, {{qint32(2)}, {qint32(1)}});
+    QTableView vlf;
+    vlf.setModel(&t);
+    SetupGrid(&vlf, false);
+    DisableColumnSorting(&vlf);
+    vlf.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&vlf));
+    ClickHeader(vlf, 0);
+    t.sort(0); // the model refuses too
+    QCOMPARE(ColumnTexts(t, 0), QStringList({"2", "1"}));
+  }
+};
+
+QTEST_MAIN(TestGridModels)
+#include "test_grid_models.moc"
