@@ -373,9 +373,8 @@ const TSimLogin* TSimScenario::FindLogin(const QString& name) const {
 }
 
 const TSimDatabase* TSimScenario::FindDatabase(const QString& name) const {
-  for (const TSimDatabase& d : Databases)
-    if (d.Name.compare(name, Qt::CaseInsensitive) == 0) return &d;
-  return nullptr;
+  const auto it = ByFoldedName.constFind(name.toCaseFolded());
+  return it == ByFoldedName.cend() ? nullptr : &Databases[*it];
 }
 
 std::shared_ptr<const TSimScenario> ParseScenario(const QByteArray& json, QString* error,
@@ -430,8 +429,10 @@ std::shared_ptr<const TSimScenario> ParseScenario(const QByteArray& json, QStrin
                                     QStringLiteral("a database"));
     const QJsonValue gen = root.value(QLatin1String("databaseGenerator"));
     if (gen.isObject()) Generate(*s, gen.toObject());
-    for (int i = 0; i < s->Databases.size(); ++i)
+    for (int i = 0; i < s->Databases.size(); ++i) {
       s->ByName << i;
+      s->ByFoldedName.insert(s->Databases[i].Name.toCaseFolded(), i);
+    }
     std::stable_sort(s->ByName.begin(), s->ByName.end(), [&](int a, int b) {
       return s->Databases[a].Name.compare(s->Databases[b].Name, Qt::CaseInsensitive) < 0;
     });

@@ -2,6 +2,7 @@
 // The simulated instance: server identity, logins, databases and faults, read from JSON.
 
 #include <QDateTime>
+#include <QHash>
 #include <QJsonObject>
 #include <QList>
 #include <QRegularExpression>
@@ -118,8 +119,9 @@ struct TSimScenario {
   QString Machine = QStringLiteral("SQLSIM");
   QString Instance = QStringLiteral("MSSQLSERVER");
   QList<TSimLogin> Logins;
-  QList<TSimDatabase> Databases; // in creation order (database id order)
-  QList<int> ByName;             // indexes of Databases sorted by name
+  QList<TSimDatabase> Databases;    // in creation order (database id order)
+  QList<int> ByName;                // indexes of Databases sorted by name
+  QHash<QString, int> ByFoldedName; // index of each database by its case-folded name
   QList<TSimFault> Faults;
   QList<TSimInstance> Instances; // extra instances listed by SSRP
 
