@@ -96,20 +96,41 @@ QString FormatBackupFinish(const QDateTime& finish) {
   return date + QLatin1Char(' ') + locale.toString(finish.time(), QLocale::LongFormat);
 }
 
+namespace {
+// The VLF table holds 32- or 64-bit integers; read them without QMetaType's conversions.
+std::int64_t IntValue(const QVariant& v) {
+  switch (v.typeId()) {
+  case QMetaType::Int:
+    return *static_cast<const qint32*>(v.constData());
+  case QMetaType::LongLong:
+    return *static_cast<const qint64*>(v.constData());
+  default:
+    return v.toLongLong();
+  }
+}
+} // namespace
+
 QHash<std::int64_t, TVLFFileStats> ComputeVLFStats(const TMemTable& vlf) {
   QHash<std::int64_t, TVLFFileStats> stats;
   const int fileId = vlf.FieldIndex(QStringLiteral("FileId"));
   const int fileSize = vlf.FieldIndex(QStringLiteral("FileSize"));
   const int status = vlf.FieldIndex(QStringLiteral("Status"));
   if (fileId < 0 || fileSize < 0 || status < 0) return stats;
+  // Consecutive VLFs mostly share their file: remember the last one looked up.
+  std::int64_t lastFile = 0;
+  TVLFFileStats* s = nullptr;
   for (int r = 0, n = vlf.rowCount(); r < n; ++r) {
-    TVLFFileStats& s = stats[vlf.Cell(r, fileId).toLongLong()];
-    const std::int64_t size = vlf.Cell(r, fileSize).toLongLong();
-    s.Total += size;
-    if (vlf.Cell(r, status).toLongLong() == 2) ++s.Used;
-    if (size > s.Largest) s.Largest = size;
-    if (size < s.Smallest) s.Smallest = size;
-    ++s.Count;
+    const std::int64_t file = IntValue(vlf.Cell(r, fileId));
+    if (!s || file != lastFile) {
+      s = &stats[file];
+      lastFile = file;
+    }
+    const std::int64_t size = IntValue(vlf.Cell(r, fileSize));
+    s->Total += size;
+    if (IntValue(vlf.Cell(r, status)) == 2) ++s->Used;
+    if (size > s->Largest) s->Largest = size;
+    if (size < s->Smallest) s->Smallest = size;
+    ++s->Count;
   }
   return stats;
 }

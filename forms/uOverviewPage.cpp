@@ -133,11 +133,10 @@ void TOverviewPage::UpdateLogSpace() {
       q.FieldKind(1) != TFieldKind::Float || q.FieldKind(2) != TFieldKind::Float)
     return;
 
-  QVector<TLogSpace> figures;
-  figures.reserve(q.RecordCount());
+  const TGridUpdateGuard update(*m_model);
+  const QVariant readAt(now);
   for (q.First(); !q.Eof(); q.Next())
-    figures.append({q.AsString(0), q.AsFloat(1), q.AsFloat(2)});
-  ApplyLogSpace(figures, now);
+    ApplyLogSpaceRow(q.AsString(0), q.AsFloat(1), q.AsFloat(2), readAt);
 }
 
 namespace {
@@ -185,18 +184,22 @@ int TOverviewPage::RowOf(const QString& name) {
 }
 
 void TOverviewPage::ApplyLogSpace(const QVector<TLogSpace>& figures, const QDateTime& readAt) {
-
-  const QColor highlight = LogSpaceHighlightColor();
   const TGridUpdateGuard update(*m_model);
-  for (const TLogSpace& f : figures) {
-    const int row = RowOf(f.Name);
-    if (row < 0) continue;
-    const double used = TruncateDecimals(f.UsedPercent, 2);
-    m_model->SetCell(colLogSize, row, TruncateDecimals(f.LogSizeMB, 4));
-    m_model->SetCell(colUsed, row, used);
-    m_model->SetColor(colUsed, row, IsLogSpaceHighlighted(f.Name, used) ? highlight : QColor());
-    m_model->SetCell(colUpdated, row, readAt);
-    for (int c = colLogSize; c <= colUpdated; ++c)
-      m_model->SetEmpty(c, row, false);
-  }
+  const QVariant at(readAt);
+  for (const TLogSpace& f : figures)
+    ApplyLogSpaceRow(f.Name, f.LogSizeMB, f.UsedPercent, at);
+}
+
+void TOverviewPage::ApplyLogSpaceRow(const QString& name, double logSizeMB, double usedPercent,
+                                     const QVariant& readAt) {
+  const int row = RowOf(name);
+  if (row < 0) return;
+  static const QColor highlight = LogSpaceHighlightColor();
+  const double used = TruncateDecimals(usedPercent, 2);
+  m_model->SetCell(colLogSize, row, TruncateDecimals(logSizeMB, 4));
+  m_model->SetCell(colUsed, row, used);
+  m_model->SetColor(colUsed, row, IsLogSpaceHighlighted(name, used) ? highlight : QColor());
+  m_model->SetCell(colUpdated, row, readAt);
+  for (int c = colLogSize; c <= colUpdated; ++c)
+    m_model->SetEmpty(c, row, false);
 }

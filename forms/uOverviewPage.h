@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <QVariant>
 #include <QVector>
 #include <cstdint>
 #include <functional>
@@ -47,6 +48,8 @@ private:
   // hashes: Qt 6.4's QHash spends hundreds of nanoseconds per look-up on names such as db00001,
   // and node-based tables miss the cache on every step.
   int RowOf(const QString& name);
+  void ApplyLogSpaceRow(const QString& name, double logSizeMB, double usedPercent,
+                        const QVariant& readAt); // within an open model update
   void BuildNameIndex();
 
   QTableView* m_grid;

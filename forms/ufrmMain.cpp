@@ -288,6 +288,10 @@ void TfrmMain::SetStatusPanel(int panel, const QString& text, int width) {
 void TfrmMain::FormCreate() {
   FOpenTranLines.clear();
   FSelectedRow = -1;
+  // The VLF grid is bound to memVLF and sizes its own rows; the tabs keep their designed height.
+  grdVLF->setProperty(kDataBoundGridProperty, true);
+  pgcDetails->setProperty(kTabHeightProperty, 17);
+  ApplySystemFont(this);
 }
 
 void TfrmMain::FormShow() {

@@ -9,9 +9,23 @@
 TMemTable::TMemTable(QObject* parent) : QAbstractTableModel(parent) {}
 
 void TMemTable::SetData(QVector<TMemColumn> columns, QVector<QVector<QVariant>> rows) {
+  QVector<QVariant> cells;
+  cells.reserve(rows.size() * columns.size());
+  for (auto& row : rows) {
+    row.resize(columns.size());
+    for (auto& value : row)
+      cells.append(std::move(value));
+  }
+  rows.clear();
+  SetCells(std::move(columns), std::move(cells));
+}
+
+void TMemTable::SetCells(QVector<TMemColumn> columns, QVector<QVariant> cells) {
   beginResetModel();
   m_columns = std::move(columns);
-  m_rows = std::move(rows);
+  m_cells = std::move(cells);
+  m_rowCount = m_columns.isEmpty() ? 0 : int(m_cells.size() / m_columns.size());
+  m_cells.resize(qsizetype(m_rowCount) * m_columns.size());
   m_views = QVector<TColumnView>(m_columns.size());
   endResetModel();
 }
@@ -40,39 +54,41 @@ QVariant ConvertToKind(const QVariant& value, TFieldKind kind) {
 } // namespace
 
 void TMemTable::AppendRowsFrom(TMemTable&& source) {
-  if (source.m_rows.isEmpty()) return;
-  const int first = int(m_rows.size());
-  const int count = int(source.m_rows.size());
-  bool same = source.m_columns.size() == m_columns.size();
-  for (int c = 0; same && c < m_columns.size(); ++c)
+  if (source.m_rowCount == 0) return;
+  const int first = m_rowCount;
+  const int count = source.m_rowCount;
+  const qsizetype columns = m_columns.size();
+  bool same = source.m_columns.size() == columns;
+  for (int c = 0; same && c < columns; ++c)
     same = source.m_columns[c].Name == m_columns[c].Name &&
            source.m_columns[c].Kind == m_columns[c].Kind;
   beginInsertRows(QModelIndex(), first, first + count - 1);
-  if (same && m_rows.isEmpty()) {
-    m_rows = std::move(source.m_rows);
+  if (same && m_rowCount == 0) {
+    m_cells = std::move(source.m_cells);
   } else if (same) {
-    m_rows.reserve(first + count);
-    for (auto& row : source.m_rows)
-      m_rows.append(std::move(row));
+    m_cells.reserve(qsizetype(first + count) * columns);
+    for (auto& value : source.m_cells)
+      m_cells.append(std::move(value));
   } else {
-    QVector<int> from(m_columns.size());
-    for (int c = 0; c < m_columns.size(); ++c)
+    QVector<int> from(columns);
+    for (int c = 0; c < columns; ++c)
       from[c] = source.FieldIndex(m_columns[c].Name);
-    m_rows.reserve(first + count);
-    for (const auto& srcRow : source.m_rows) {
-      QVector<QVariant> row(m_columns.size());
-      for (int c = 0; c < m_columns.size(); ++c)
-        if (from[c] >= 0) row[c] = ConvertToKind(srcRow[from[c]], m_columns[c].Kind);
-      m_rows.append(std::move(row));
-    }
+    m_cells.resize(qsizetype(first + count) * columns);
+    for (int r = 0; r < count; ++r)
+      for (int c = 0; c < columns; ++c)
+        if (from[c] >= 0)
+          m_cells[qsizetype(first + r) * columns + c] =
+              ConvertToKind(source.Cell(r, from[c]), m_columns[c].Kind);
   }
-  source.m_rows.clear();
+  m_rowCount = first + count;
+  source.m_cells.clear();
+  source.m_rowCount = 0;
   endInsertRows();
 }
 
 void TMemTable::SetColumnDisplay(int column, TColumnDisplay display) {
   m_views[column].Display = display;
-  if (!m_rows.isEmpty())
+  if (m_rowCount > 0)
     Q_EMIT dataChanged(index(0, column), index(rowCount() - 1, column), {Qt::DisplayRole});
 }
 
@@ -84,7 +100,7 @@ void TMemTable::SetColumnAlignment(int column, Qt::Alignment alignment) {
   m_views[column].Alignment = alignment;
   m_views[column].HasAlignment = true;
   Q_EMIT headerDataChanged(Qt::Horizontal, column, column);
-  if (!m_rows.isEmpty())
+  if (m_rowCount > 0)
     Q_EMIT dataChanged(index(0, column), index(rowCount() - 1, column), {Qt::TextAlignmentRole});
 }
 
@@ -94,9 +110,10 @@ Qt::Alignment TMemTable::ColumnAlignment(int column) const {
 }
 
 void TMemTable::Clear() {
-  if (m_rows.isEmpty()) return;
+  if (m_rowCount == 0) return;
   beginResetModel();
-  m_rows.clear();
+  m_cells = QVector<QVariant>(); // clear() would keep the allocation of a big table
+  m_rowCount = 0;
   endResetModel();
 }
 
@@ -107,7 +124,7 @@ int TMemTable::FieldIndex(const QString& name) const {
 }
 
 int TMemTable::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : int(m_rows.size());
+  return parent.isValid() ? 0 : m_rowCount;
 }
 
 int TMemTable::columnCount(const QModelIndex& parent) const {
@@ -127,7 +144,7 @@ bool IsNumericKind(TFieldKind kind) {
 }
 
 QString TMemTable::DisplayText(int row, int column) const {
-  const QVariant& v = m_rows[row][column];
+  const QVariant& v = Cell(row, column);
   if (v.isNull()) return {};
   if (v.typeId() == QMetaType::QDateTime)
     return QLocale().toString(v.toDateTime(), QLocale::ShortFormat);
@@ -155,16 +172,19 @@ int DigitCount(qint64 value) {
 
 // The length of a cell's text without formatting it where that is cheap.
 int TMemTable::DisplayLength(int row, int column) const {
-  const QVariant& v = m_rows[row][column];
-  if (v.isNull()) return -1;
+  // Called for every cell of a big table when it is fitted: no conversions through QMetaType.
+  const QVariant& v = Cell(row, column);
   switch (v.typeId()) {
+  case QMetaType::UnknownType:
+    return -1; // NULL
   case QMetaType::Int:
+    return DigitCount(*static_cast<const qint32*>(v.constData()));
   case QMetaType::LongLong:
-    return DigitCount(v.toLongLong());
+    return DigitCount(*static_cast<const qint64*>(v.constData()));
   case QMetaType::QString:
     if (m_columns[column].Kind != TFieldKind::Decimal ||
         m_views[column].Display == TColumnDisplay::ExactText)
-      return int(v.toString().size()); // shares the stored string, no copy
+      return int(static_cast<const QString*>(v.constData())->size());
     break;
   default:
     break;
@@ -172,8 +192,46 @@ int TMemTable::DisplayLength(int row, int column) const {
   return int(DisplayText(row, column).size());
 }
 
+// The widest texts of a column. An integer column's widest text is its smallest or its largest
+// value (digits are equally wide); other columns go by the length of their texts.
+QStringList TMemTable::LongestTexts(int column) const {
+  const TFieldKind kind = m_columns[column].Kind;
+  if (kind == TFieldKind::Integer || kind == TFieldKind::Int64) {
+    bool any = false, exact = true;
+    qint64 low = 0, high = 0;
+    for (int r = 0; r < m_rowCount && exact; ++r) {
+      const QVariant& v = Cell(r, column);
+      qint64 x = 0;
+      switch (v.typeId()) {
+      case QMetaType::UnknownType:
+        continue;
+      case QMetaType::Int:
+        x = *static_cast<const qint32*>(v.constData());
+        break;
+      case QMetaType::LongLong:
+        x = *static_cast<const qint64*>(v.constData());
+        break;
+      default:
+        exact = false; // not what the kind promises: measure texts below
+        continue;
+      }
+      low = any ? std::min(low, x) : x;
+      high = any ? std::max(high, x) : x;
+      any = true;
+    }
+    if (exact) {
+      if (!any) return {};
+      return low == high ? QStringList{QString::number(low)}
+                         : QStringList{QString::number(low), QString::number(high)};
+    }
+  }
+  return CollectLongestTexts(
+      m_rowCount, [&](int r) { return DisplayLength(r, column); },
+      [&](int r) { return DisplayText(r, column); });
+}
+
 QVariant TMemTable::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || index.row() >= m_rows.size() || index.column() >= m_columns.size())
+  if (!index.isValid() || index.row() >= m_rowCount || index.column() >= m_columns.size())
     return {};
   switch (role) {
   case Qt::DisplayRole: {
@@ -181,7 +239,7 @@ QVariant TMemTable::data(const QModelIndex& index, int role) const {
     return text.isNull() ? QVariant() : QVariant(text);
   }
   case Qt::EditRole:
-    return m_rows[index.row()][index.column()];
+    return Cell(index.row(), index.column());
   case Qt::TextAlignmentRole:
     return QVariant::fromValue(ColumnAlignment(index.column()) | Qt::AlignVCenter);
   default:
@@ -200,9 +258,7 @@ QVariant TMemTable::headerData(int section, Qt::Orientation orientation, int rol
   case TGridRole::Sortable:
     return m_views[section].Sortable;
   case TGridRole::LongestTexts:
-    return CollectLongestTexts(
-        rowCount(), [&](int r) { return DisplayLength(r, section); },
-        [&](int r) { return DisplayText(r, section); });
+    return LongestTexts(section);
   default:
     return QAbstractTableModel::headerData(section, orientation, role);
   }
@@ -228,22 +284,24 @@ bool LessValue(const QVariant& a, const QVariant& b) {
 void TMemTable::sort(int column, Qt::SortOrder order) {
   if (column < 0 || column >= m_columns.size() || !m_views[column].Sortable) return;
   Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-  QVector<int> perm(m_rows.size());
+  QVector<int> perm(m_rowCount);
   for (int i = 0; i < perm.size(); ++i)
     perm[i] = i;
-  auto less = [&](int x, int y) { return LessValue(m_rows[x][column], m_rows[y][column]); };
+  auto less = [&](int x, int y) { return LessValue(Cell(x, column), Cell(y, column)); };
   if (order == Qt::AscendingOrder)
     std::stable_sort(perm.begin(), perm.end(), less);
   else
     std::stable_sort(perm.begin(), perm.end(), [&](int x, int y) { return less(y, x); });
   QVector<int> newPos(perm.size());
-  QVector<QVector<QVariant>> sorted;
-  sorted.reserve(m_rows.size());
+  const qsizetype columns = m_columns.size();
+  QVector<QVariant> sorted;
+  sorted.reserve(m_cells.size());
   for (int i = 0; i < perm.size(); ++i) {
     newPos[perm[i]] = i;
-    sorted.append(std::move(m_rows[perm[i]]));
+    for (qsizetype c = 0; c < columns; ++c)
+      sorted.append(std::move(m_cells[qsizetype(perm[i]) * columns + c]));
   }
-  m_rows = std::move(sorted);
+  m_cells = std::move(sorted);
   const QModelIndexList before = persistentIndexList();
   QModelIndexList after;
   for (const QModelIndex& i : before)

@@ -35,6 +35,8 @@ public:
 
   // Replaces columns and rows in one model reset.
   void SetData(QVector<TMemColumn> columns, QVector<QVector<QVariant>> rows);
+  // The same with the cells row by row in one list (one allocation for a big result).
+  void SetCells(QVector<TMemColumn> columns, QVector<QVariant> cells);
   void Clear(); // removes the rows, keeps the columns
   // Appends the rows of `source`, taking each of this table's columns from the source column of
   // the same name (converted to this column's kind); columns the source lacks stay NULL.
@@ -45,7 +47,9 @@ public:
   int FieldIndex(const QString& name) const; // -1 when absent (case-insensitive)
   // Raw cell values: QString for text and decimals, qint32/qint64, double, QDateTime; null QVariant
   // for NULL.
-  const QVariant& Cell(int row, int column) const { return m_rows[row][column]; }
+  const QVariant& Cell(int row, int column) const {
+    return m_cells[qsizetype(row) * m_columns.size() + column];
+  }
 
   // View settings per column; they survive Clear and AppendRowsFrom, not SetData.
   void SetColumnDisplay(int column, TColumnDisplay display);
@@ -77,8 +81,10 @@ private:
     bool Sortable = true;
   };
   int DisplayLength(int row, int column) const;
+  QStringList LongestTexts(int column) const;
 
   QVector<TMemColumn> m_columns;
-  QVector<QVector<QVariant>> m_rows;
+  QVector<QVariant> m_cells; // row by row
+  int m_rowCount = 0;
   QVector<TColumnView> m_views;
 };

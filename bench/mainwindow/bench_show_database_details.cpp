@@ -54,17 +54,21 @@ int main(int argc, char** argv) {
   };
 
   window.pgcDetails->setCurrentWidget(window.tabVLF);
+  std::vector<double> opCpu, rawCpu;
   std::vector<double> opMs, rawMs;
   for (int i = 0; i < 5; ++i) {
-    rawMs.push_back(Bench::TimeMs(raw));
-    opMs.push_back(Bench::TimeMs(op));
+    double cpu = 0;
+    rawMs.push_back(Bench::TimeMs(raw, &cpu));
+    rawCpu.push_back(cpu);
+    opMs.push_back(Bench::TimeMs(op, &cpu));
+    opCpu.push_back(cpu);
   }
   if (window.memVLF->rowCount() != 100000) {
     std::fprintf(stderr, "unexpected VLF count %d\n", window.memVLF->rowCount());
     return 1;
   }
   Bench::Report("ShowDatabaseDetails, 100,000 VLFs (median of 5)", Bench::MedianMs(opMs),
-                Bench::MedianMs(rawMs));
+                Bench::MedianMs(rawMs), Bench::MedianMs(opCpu), Bench::MedianMs(rawCpu));
   double peak = 0, current = 0;
   Bench::ReadMemory(peak, current);
   std::printf("%-48s %10.1f MiB  (before the loads %.1f MiB, resident now %.1f MiB)\n",

@@ -31,6 +31,7 @@ private Q_SLOTS:
     QCOMPARE(w.pnlHeaderOverview->Caption(), QString("T-log overview"));
     QCOMPARE(w.pnlHeaderDetails->Caption(), QString("T-log details for database:"));
     QCOMPARE(w.FSelectedRow, -1);
+    QCOMPARE(w.font().family(), SystemIconFont().family());
     QVERIFY(w.FOpenTranLines.isEmpty());
     QVERIFY(!w.timerConnect.isActive());
 

@@ -176,8 +176,10 @@ private Q_SLOTS:
       rows.append({QVariant(v)});
     TMemTable t;
     t.SetData({{"v", TFieldKind::Int64}}, rows);
-    QCOMPARE(t.headerData(0, Qt::Horizontal, TGridRole::LongestTexts).toStringList().value(0),
-             widest);
+    const QStringList texts =
+        t.headerData(0, Qt::Horizontal, TGridRole::LongestTexts).toStringList();
+    QVERIFY2(texts.contains(widest), qPrintable(texts.join(',')));
+    QVERIFY(texts.size() <= 2); // an integer column measures its extremes only
   }
 
   void fitColumnWidths() {
