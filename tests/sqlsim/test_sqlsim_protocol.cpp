@@ -4,7 +4,11 @@
 #include "uTdsStream.h"
 #include "uTdsTestClient.h"
 
+#include <QSet>
 #include <QtTest>
+
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -60,6 +64,7 @@ private slots:
   void negotiatedPacketSize();
   void batchOverSeveralPackets();
   void attention();
+  void sessionsAreIndependent();
   void badClientInput_data();
   void badClientInput();
   void login7Parser_data();
@@ -179,6 +184,38 @@ void TTestSqlSimProtocol::attention() {
   const TTdsReply next = delayed.Batch("SELECT 1");
   QVERIFY(next.Complete);
   QCOMPARE(quint8(next.Tokens[0]), quint8(0x81)); // a result, not the held-back answer
+}
+
+// Many connections at once, each with its own SPID and current database; one held back by a
+// delay does not hold back the others.
+void TTestSqlSimProtocol::sessionsAreIndependent() {
+  TSqlSimProcess sim;
+  QVERIFY2(sim.Start(QString::fromUtf8(Scenario)), qPrintable(sim.ErrorString()));
+  TTdsTestClient waiting;
+  QVERIFY(waiting.Connect(sim.Port()));
+  QVERIFY(waiting.Login("demo", QString::fromUtf8("pässwörd")).Complete);
+  waiting.SendBatch("SELECT 42");
+
+  std::vector<std::unique_ptr<TTdsTestClient>> clients;
+  QSet<quint16> spids;
+  for (int i = 0; i < 20; ++i) {
+    auto c = std::make_unique<TTdsTestClient>();
+    QVERIFY(c->Connect(sim.Port()));
+    const TTdsReply login = c->Login("demo", QString::fromUtf8("pässwörd"), i % 2 ? "Big" : "");
+    QVERIFY(login.Complete);
+    spids.insert(login.Packets.first().Spid);
+    clients.push_back(std::move(c));
+  }
+  QCOMPARE(spids.size(), 20);
+  for (auto& c : clients)
+    c->SendBatch("DBCC LOGINFO");
+  for (size_t i = 0; i < clients.size(); ++i) {
+    const TTdsReply r = clients[i]->ReadReply();
+    QVERIFY(r.Complete);
+    // Big has 2000 VLFs, master the four of its default log.
+    const QByteArray tail = r.Tokens.right(13);
+    QCOMPARE(U16(tail, 5), quint16(i % 2 ? 2000 : 4));
+  }
 }
 
 // Whatever a client sends, the server closes that connection and keeps serving others.

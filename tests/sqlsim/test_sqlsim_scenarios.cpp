@@ -22,6 +22,7 @@ private slots:
   void ssrp();
   void badScenarios_data();
   void badScenarios();
+  void typingErrorsAreReported();
   void generatedScenario();
   void demoScenario();
 
@@ -34,6 +35,9 @@ private:
 void TTestSqlSimScenarios::initTestCase() {
   QVERIFY2(!TSqlSimProcess::SimulatorPath().isEmpty(), "VELMORA_SQLSIM is not set");
   FHaveTedious = TediousAvailable(&FWhyNoTedious);
+  // scripts/test installs every client: there a missing one is a failure, not a skip.
+  if (qEnvironmentVariableIsSet("VELMORA_REQUIRE_ALL_CLIENTS"))
+    QVERIFY2(FHaveTedious, qPrintable(FWhyNoTedious));
 }
 
 bool TTestSqlSimScenarios::RequireTedious() {
@@ -319,6 +323,8 @@ void TTestSqlSimScenarios::badScenarios_data() {
   QTest::addColumn<QString>("reason");
   QTest::newRow("not JSON") << "{\"logins\": ["
                             << "JSON error";
+  QTest::newRow("login without name") << R"({"logins": [{"password": "x"}]})"
+                                      << "a login: \"name\" is required";
   QTest::newRow("database without name") << R"({"databases": [{"status": 0}]})"
                                          << "\"name\" is required";
   QTest::newRow("duplicate database") << R"({"databases": [{"name": "A"}, {"name": "a"}]})"
@@ -342,6 +348,18 @@ void TTestSqlSimScenarios::badScenarios() {
   TSqlSimProcess sim;
   QVERIFY(!sim.Start(json));
   QVERIFY2(sim.ErrorString().contains(reason), qPrintable(sim.ErrorString()));
+}
+
+// A key the simulator does not know is reported (it is most likely a typing error); a key
+// beginning with "_" is a comment.
+void TTestSqlSimScenarios::typingErrorsAreReported() {
+  TSqlSimProcess sim;
+  QVERIFY2(sim.Start(R"({"_comment": "fine", "logins": [{"name": "a", "pasword": "x"}],
+      "databases": [{"name": "d", "logUsedPercnt": 5, "vlfs": [{"count": 3, "activ": 1}]}]})"),
+           qPrintable(sim.ErrorString()));
+  QCOMPARE(sim.Warnings(), QStringList({"login 'a': unknown key \"pasword\"",
+                                        "database 'd': unknown key \"logUsedPercnt\"",
+                                        "database 'd', a VLF generator: unknown key \"activ\""}));
 }
 
 // The generator: thousands of databases and a long VLF list whose LSNs pass 64 bits.
@@ -379,6 +397,7 @@ void TTestSqlSimScenarios::demoScenario() {
       RunTedious(sim.Port(), "demo", "demo",
                  {SysDatabases, SqlPerf, "USE [Telemetry]", LogInfo, "USE [Warehouse]", SysFiles,
                   "USE [Orders]", OpenTran, Recovery("Payroll"), BackupSet("Payroll")});
+  QVERIFY2(sim.Warnings().isEmpty(), qPrintable(sim.Warnings().join('\n')));
   QVERIFY(report.value("connected").toBool());
   const QJsonArray results = report.value("results").toArray();
   QCOMPARE(results.size(), 10);

@@ -30,6 +30,7 @@ bool TSqlSimProcess::Start(const QString& scenario, const TSqlSimOptions& option
   Stop();
   FError.clear();
   FStdout.clear();
+  FWarnings.clear();
   const QString exe = SimulatorPath();
   if (exe.isEmpty()) {
     FError = QStringLiteral("VELMORA_SQLSIM is not set");
@@ -94,6 +95,11 @@ bool TSqlSimProcess::WaitForLine(const QString& prefix, QString* rest, int timeo
     while ((nl = FStdout.indexOf('\n')) >= 0) {
       const QString line = QString::fromUtf8(FStdout.left(nl)).trimmed();
       FStdout.remove(0, nl + 1);
+      if (line.startsWith(QLatin1String("warning: "))) {
+        FWarnings << line.mid(9);
+        qWarning("sqlsim: %s", qPrintable(line));
+        continue;
+      }
       if (line.startsWith(prefix)) {
         *rest = line.mid(prefix.size());
         return true;

@@ -47,6 +47,9 @@ public:
   QString ScenarioPath() const { return FScenarioPath; }
   QString LogPath() const { return FLogPath; }
   QString ErrorString() const { return FError; }
+  // What the simulator warned about in the scenarios it read (unknown keys, most likely typing
+  // errors); each is also passed to qWarning.
+  QStringList Warnings() const { return FWarnings; }
 
   // The SQL texts of the batches received so far, in order (all sessions).
   QStringList LogLines() const;
@@ -69,6 +72,7 @@ private:
   QString FScenarioPath;
   QString FLogPath;
   QString FError;
+  QStringList FWarnings;
   QByteArray FStdout;
   quint16 FPort = 0;
   quint16 FSsrpPort = 0;

@@ -68,11 +68,14 @@ public:
     const QByteArray hash = QCryptographicHash::hash(bytes, QCryptographicHash::Sha1);
     if (!forced && hash == FLastHash) return;
     QString error;
-    auto scenario = ParseScenario(bytes, &error);
+    QStringList warnings;
+    auto scenario = ParseScenario(bytes, &error, &warnings);
     if (!scenario) {
       Say(QStringLiteral("reload failed: %1").arg(error));
       return;
     }
+    for (const QString& w : warnings)
+      Say(QStringLiteral("warning: %1").arg(w));
     FLastHash = hash;
     FServer->SetScenario(std::move(scenario));
     Say(QStringLiteral("reloaded %1").arg(QString::fromLatin1(hash.toHex())));
@@ -113,8 +116,7 @@ int main(int argc, char* argv[]) {
     Complain(parser.errorText());
     return 2;
   }
-  if (parser.isSet(helpOpt))
-    parser.showHelp(0);
+  if (parser.isSet(helpOpt)) parser.showHelp(0);
 
   if (!parser.isSet(scenarioOpt)) {
     Complain(QStringLiteral("--scenario FILE is required"));
@@ -137,11 +139,14 @@ int main(int argc, char* argv[]) {
 
   const QString scenarioPath = QFileInfo(parser.value(scenarioOpt)).absoluteFilePath();
   QString error;
-  auto scenario = LoadScenarioFile(scenarioPath, &error);
+  QStringList warnings;
+  auto scenario = LoadScenarioFile(scenarioPath, &error, &warnings);
   if (!scenario) {
     Complain(error);
     return 1;
   }
+  for (const QString& w : warnings)
+    Say(QStringLiteral("warning: %1").arg(w));
 
   TSimServer server(scenario);
   if (parser.isSet(logOpt)) {

@@ -20,6 +20,23 @@ struct TScenarioError : std::runtime_error {
   throw TScenarioError(what.toStdString());
 }
 
+// Keys the parser does not know are most likely typing errors: they are reported, not fatal.
+// Keys beginning with "_" are comments.
+QStringList* Warnings = nullptr;
+
+void CheckKeys(const QJsonObject& o, std::initializer_list<const char*> known,
+               const QString& where) {
+  if (!Warnings) return;
+  for (auto it = o.begin(); it != o.end(); ++it) {
+    const QString key = it.key();
+    if (key.startsWith(QLatin1Char('_'))) continue;
+    bool ok = false;
+    for (const char* k : known)
+      ok = ok || key == QLatin1String(k);
+    if (!ok) *Warnings << QStringLiteral("%1: unknown key \"%2\"").arg(where, key);
+  }
+}
+
 qint64 Int(const QJsonObject& o, const char* key, qint64 def, const QString& where) {
   const QJsonValue v = o.value(QLatin1String(key));
   if (v.isUndefined() || v.isNull()) return def;
@@ -87,6 +104,7 @@ const QSet<QString>& StatementKeys() {
 }
 
 TSimMessage ParseMessage(const QJsonObject& o, const QString& where) {
+  CheckKeys(o, {"number", "severity", "state", "text"}, where);
   TSimMessage m;
   m.Number = qint32(Int(o, "number", 50000, where));
   m.Severity = quint8(std::clamp<qint64>(Int(o, "severity", 16, where), 0, 25));
@@ -108,6 +126,8 @@ QDateTime ParseTime(const QString& text, const QString& where) {
 TSimVlfRun ParseVlf(const QJsonObject& o, const QString& where) {
   TSimVlfRun run;
   if (o.contains(QLatin1String("count"))) {
+    CheckKeys(o, {"fileId", "count", "size", "active", "startOffset", "firstSeqNo"},
+              where + QStringLiteral(", a VLF generator"));
     run.FileId = qint32(Int(o, "fileId", 2, where));
     run.Count = Int(o, "count", 0, where);
     run.Size = Int(o, "size", 262144, where);
@@ -119,6 +139,10 @@ TSimVlfRun ParseVlf(const QJsonObject& o, const QString& where) {
                .arg(where));
     return run;
   }
+  CheckKeys(o,
+            {"recoveryUnitId", "fileId", "fileSize", "startOffset", "fSeqNo", "status", "parity",
+             "createLsn"},
+            where + QStringLiteral(", a VLF"));
   TSimVlf v;
   v.RecoveryUnitId = qint32(Int(o, "recoveryUnitId", 0, where));
   v.FileId = qint32(Int(o, "fileId", 2, where));
@@ -201,6 +225,10 @@ TSimDatabase ParseDatabase(const QJsonObject& o, const TSimScenario& s, const QS
   db.Name = Str(o, "name", QString(), where);
   if (db.Name.isEmpty()) Fail(QStringLiteral("%1: \"name\" is required").arg(where));
   const QString w = QStringLiteral("database '%1'").arg(db.Name);
+  CheckKeys(o,
+            {"name", "status", "online", "recovery", "logReuseWait", "logSizeMB", "logUsedPercent",
+             "logSpaceStatus", "logFiles", "vlfs", "openTransaction", "replication", "logBackups"},
+            w);
   db.Status = qint32(Int(o, "status", 0, w));
   db.Online = Bool(o, "online", (db.Status & 0x200) == 0, w);
   db.Recovery = Str(o, "recovery", QStringLiteral("SIMPLE"), w).toUpper();
@@ -211,6 +239,10 @@ TSimDatabase ParseDatabase(const QJsonObject& o, const TSimScenario& s, const QS
   qint16 nextId = 2;
   for (const QJsonValue& fv : Array(o, "logFiles", w)) {
     const QJsonObject f = Object(fv, w + QStringLiteral(": a log file"));
+    CheckKeys(f,
+              {"fileId", "groupId", "size", "maxSize", "growth", "percentGrowth", "status", "perf",
+               "name", "fileName"},
+              w + QStringLiteral(", a log file"));
     TSimLogFile lf;
     lf.FileId = qint16(Int(f, "fileId", nextId, w));
     nextId = qint16(lf.FileId + 1);
@@ -230,6 +262,8 @@ TSimDatabase ParseDatabase(const QJsonObject& o, const TSimScenario& s, const QS
   const QJsonValue ot = o.value(QLatin1String("openTransaction"));
   if (ot.isObject()) {
     const QJsonObject t = ot.toObject();
+    CheckKeys(t, {"spid", "uid", "name", "lsn", "startTime", "sid"},
+              w + QStringLiteral(", openTransaction"));
     TSimOpenTran tr;
     tr.Spid = qint32(Int(t, "spid", tr.Spid, w));
     tr.Uid = qint32(Int(t, "uid", tr.Uid, w));
@@ -243,6 +277,8 @@ TSimDatabase ParseDatabase(const QJsonObject& o, const TSimScenario& s, const QS
   }
   const QJsonValue rep = o.value(QLatin1String("replication"));
   if (rep.isObject()) {
+    CheckKeys(rep.toObject(), {"distributedLsn", "nonDistributedLsn"},
+              w + QStringLiteral(", replication"));
     TSimReplication r;
     r.DistributedLsn = Str(rep.toObject(), "distributedLsn", r.DistributedLsn, w);
     r.NonDistributedLsn = Str(rep.toObject(), "nonDistributedLsn", r.NonDistributedLsn, w);
@@ -257,6 +293,9 @@ TSimDatabase ParseDatabase(const QJsonObject& o, const TSimScenario& s, const QS
 // Builds `count` databases for benchmarks: names prefix00001..., varied log figures.
 void Generate(TSimScenario& s, const QJsonObject& g) {
   const QString w = QStringLiteral("databaseGenerator");
+  CheckKeys(g, {"count", "namePrefix", "logSizeMB", "vlfs"}, w);
+  CheckKeys(g.value(QLatin1String("vlfs")).toObject(), {"count", "size", "active"},
+            w + QStringLiteral(", vlfs"));
   const qint64 count = Int(g, "count", 0, w);
   if (count < 0 || count > 1000000)
     Fail(QStringLiteral("%1: \"count\" must be between 0 and 1000000").arg(w));
@@ -334,12 +373,16 @@ const TSimLogin* TSimScenario::FindLogin(const QString& name) const {
 }
 
 const TSimDatabase* TSimScenario::FindDatabase(const QString& name) const {
-  for (const TSimDatabase& d : Databases)
-    if (d.Name.compare(name, Qt::CaseInsensitive) == 0) return &d;
-  return nullptr;
+  const auto it = ByFoldedName.constFind(name.toCaseFolded());
+  return it == ByFoldedName.cend() ? nullptr : &Databases[*it];
 }
 
-std::shared_ptr<const TSimScenario> ParseScenario(const QByteArray& json, QString* error) {
+std::shared_ptr<const TSimScenario> ParseScenario(const QByteArray& json, QString* error,
+                                                  QStringList* warnings) {
+  struct TWarningsScope {
+    explicit TWarningsScope(QStringList* w) { Warnings = w; }
+    ~TWarningsScope() { Warnings = nullptr; }
+  } scope(warnings);
   QJsonParseError pe;
   const QJsonDocument doc = QJsonDocument::fromJson(json, &pe);
   if (pe.error != QJsonParseError::NoError || !doc.isObject()) {
@@ -354,6 +397,9 @@ std::shared_ptr<const TSimScenario> ParseScenario(const QByteArray& json, QStrin
     auto s = std::make_shared<TSimScenario>();
     const QJsonObject root = doc.object();
     const QJsonObject server = root.value(QLatin1String("server")).toObject();
+    CheckKeys(root, {"server", "logins", "databases", "databaseGenerator", "faults", "instances"},
+              QStringLiteral("scenario"));
+    CheckKeys(server, {"version", "edition", "machine", "instance"}, QStringLiteral("server"));
     s->Version = Str(server, "version", s->Version, QStringLiteral("server"));
     if (s->Major() <= 0 || s->Version.count(QLatin1Char('.')) < 2)
       Fail(QStringLiteral("server: \"version\" must look like 10.50.1600 or 10.50.1600.1"));
@@ -365,7 +411,9 @@ std::shared_ptr<const TSimScenario> ParseScenario(const QByteArray& json, QStrin
       const QJsonObject o = Object(lv, QStringLiteral("a login"));
       TSimLogin l;
       l.Name = Str(o, "name", QString(), QStringLiteral("a login"));
+      if (l.Name.isEmpty()) Fail(QStringLiteral("a login: \"name\" is required"));
       const QString w = QStringLiteral("login '%1'").arg(l.Name);
+      CheckKeys(o, {"name", "password", "defaultDatabase", "databases", "denied"}, w);
       l.Password = Str(o, "password", QString(), w);
       l.DefaultDatabase = Str(o, "defaultDatabase", QStringLiteral("master"), w);
       l.Databases = Strings(o, "databases", w);
@@ -381,8 +429,10 @@ std::shared_ptr<const TSimScenario> ParseScenario(const QByteArray& json, QStrin
                                     QStringLiteral("a database"));
     const QJsonValue gen = root.value(QLatin1String("databaseGenerator"));
     if (gen.isObject()) Generate(*s, gen.toObject());
-    for (int i = 0; i < s->Databases.size(); ++i)
+    for (int i = 0; i < s->Databases.size(); ++i) {
       s->ByName << i;
+      s->ByFoldedName.insert(s->Databases[i].Name.toCaseFolded(), i);
+    }
     std::stable_sort(s->ByName.begin(), s->ByName.end(), [&](int a, int b) {
       return s->Databases[a].Name.compare(s->Databases[b].Name, Qt::CaseInsensitive) < 0;
     });
@@ -395,6 +445,10 @@ std::shared_ptr<const TSimScenario> ParseScenario(const QByteArray& json, QStrin
     for (const QJsonValue& fv : Array(root, "faults", QStringLiteral("scenario"))) {
       const QJsonObject o = Object(fv, QStringLiteral("a fault"));
       const QString w = QStringLiteral("a fault");
+      CheckKeys(o,
+                {"pattern", "statement", "login", "delayMs", "error", "errors", "drop", "malformed",
+                 "count"},
+                w);
       TSimFault f;
       const QString pattern = Str(o, "pattern", QString(), w);
       if (!pattern.isEmpty()) {
@@ -425,6 +479,8 @@ std::shared_ptr<const TSimScenario> ParseScenario(const QByteArray& json, QStrin
 
     for (const QJsonValue& iv : Array(root, "instances", QStringLiteral("scenario"))) {
       const QJsonObject o = Object(iv, QStringLiteral("an instance"));
+      CheckKeys(o, {"machine", "instance", "version", "tcpPort", "clustered"},
+                QStringLiteral("an instance"));
       TSimInstance i;
       i.Machine = Str(o, "machine", s->Machine, QStringLiteral("an instance"));
       i.Instance = Str(o, "instance", QString(), QStringLiteral("an instance"));
@@ -441,11 +497,12 @@ std::shared_ptr<const TSimScenario> ParseScenario(const QByteArray& json, QStrin
   }
 }
 
-std::shared_ptr<const TSimScenario> LoadScenarioFile(const QString& path, QString* error) {
+std::shared_ptr<const TSimScenario> LoadScenarioFile(const QString& path, QString* error,
+                                                     QStringList* warnings) {
   QFile f(path);
   if (!f.open(QIODevice::ReadOnly)) {
     if (error) *error = QStringLiteral("cannot read %1: %2").arg(path, f.errorString());
     return nullptr;
   }
-  return ParseScenario(f.readAll(), error);
+  return ParseScenario(f.readAll(), error, warnings);
 }

@@ -2,6 +2,7 @@
 // The simulated instance: server identity, logins, databases and faults, read from JSON.
 
 #include <QDateTime>
+#include <QHash>
 #include <QJsonObject>
 #include <QList>
 #include <QRegularExpression>
@@ -118,8 +119,9 @@ struct TSimScenario {
   QString Machine = QStringLiteral("SQLSIM");
   QString Instance = QStringLiteral("MSSQLSERVER");
   QList<TSimLogin> Logins;
-  QList<TSimDatabase> Databases; // in creation order (database id order)
-  QList<int> ByName;             // indexes of Databases sorted by name
+  QList<TSimDatabase> Databases;    // in creation order (database id order)
+  QList<int> ByName;                // indexes of Databases sorted by name
+  QHash<QString, int> ByFoldedName; // index of each database by its case-folded name
   QList<TSimFault> Faults;
   QList<TSimInstance> Instances; // extra instances listed by SSRP
 
@@ -132,6 +134,9 @@ struct TSimScenario {
   const TSimDatabase* FindDatabase(const QString& name) const;
 };
 
-// Parses a scenario; on failure returns nullptr and sets *error.
-std::shared_ptr<const TSimScenario> ParseScenario(const QByteArray& json, QString* error);
-std::shared_ptr<const TSimScenario> LoadScenarioFile(const QString& path, QString* error);
+// Parses a scenario; on failure returns nullptr and sets *error. Keys it does not know are
+// listed in *warnings (when given) and otherwise ignored.
+std::shared_ptr<const TSimScenario> ParseScenario(const QByteArray& json, QString* error,
+                                                  QStringList* warnings = nullptr);
+std::shared_ptr<const TSimScenario> LoadScenarioFile(const QString& path, QString* error,
+                                                     QStringList* warnings = nullptr);
