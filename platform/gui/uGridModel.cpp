@@ -6,49 +6,58 @@
 
 TGridModel::TGridModel(QVector<TGridColumn> columns, QObject* parent)
     : QAbstractTableModel(parent), m_columns(std::move(columns)),
-      m_filled(std::size_t(m_columns.size()), 0) {}
+      m_cells(std::size_t(m_columns.size())) {}
 
 void TGridModel::ClearRows() {
   if (m_rowCount == 0) return;
   beginResetModel();
-  m_cells.clear();
+  for (TColumnCells& c : m_cells)
+    c = TColumnCells();
   m_rowCount = 0;
-  std::fill(m_filled.begin(), m_filled.end(), 0);
   endResetModel();
+}
+
+void TGridModel::ResizeRows(int count) {
+  const std::size_t n = std::size_t(count);
+  for (TColumnCells& c : m_cells) {
+    for (std::size_t r = n; r < c.Flags.size(); ++r) // rows that go
+      c.Filled -= (c.Flags[r] & EmptyFlag) ? 0 : 1;
+    if (n > c.Flags.size()) c.Filled += int(n - c.Flags.size());
+    c.Type.resize(n, Null);
+    c.Flags.resize(n, 0);
+    c.Colors.resize(n, 0);
+    // Vectors of values keep their size until a value of their type is stored (see Slot).
+    if (c.Ints.size() > n) c.Ints.resize(n);
+    if (c.Reals.size() > n) c.Reals.resize(n);
+    if (c.Times.size() > n) c.Times.resize(n);
+    if (c.Texts.size() > n) c.Texts.resize(n);
+    if (c.Others.size() > n) c.Others.resize(n);
+  }
 }
 
 void TGridModel::AddRows(int count) {
   if (count <= 0) return;
   const int first = m_rowCount;
-  const std::size_t columns = std::size_t(m_columns.size());
   beginInsertRows(QModelIndex(), first, first + count - 1);
-  m_cells.resize((std::size_t(first) + std::size_t(count)) * columns);
-  for (std::size_t c = 0; c < columns; ++c)
-    if (!m_columns[int(c)].Default.isNull())
-      for (int r = first; r < first + count; ++r)
-        m_cells[std::size_t(r) * columns + c].Value = m_columns[int(c)].Default;
+  ResizeRows(first + count);
   m_rowCount = first + count;
-  for (int& filled : m_filled)
-    filled += count;
+  for (int c = 0; c < m_columns.size(); ++c)
+    if (!m_columns[c].Default.isNull())
+      for (int r = first; r < m_rowCount; ++r)
+        Store(c, r, m_columns[c].Default);
   endInsertRows();
 }
 
 void TGridModel::SetRowCount(int count) {
   count = std::max(count, 0);
-  const std::size_t columns = std::size_t(m_columns.size());
   beginResetModel();
   const int first = std::min(m_rowCount, count);
-  for (int r = count; r < m_rowCount; ++r) // rows that go
-    for (std::size_t c = 0; c < columns; ++c)
-      m_filled[c] -= At(int(c), r).Empty ? 0 : 1;
-  for (int& filled : m_filled)
-    filled += count - first; // new rows
-  m_cells.resize(std::size_t(count) * columns);
-  for (std::size_t c = 0; c < columns; ++c)
-    if (!m_columns[int(c)].Default.isNull())
-      for (int r = first; r < count; ++r)
-        m_cells[std::size_t(r) * columns + c].Value = m_columns[int(c)].Default;
+  ResizeRows(count);
   m_rowCount = count;
+  for (int c = 0; c < m_columns.size(); ++c)
+    if (!m_columns[c].Default.isNull())
+      for (int r = first; r < count; ++r)
+        Store(c, r, m_columns[c].Default);
   endResetModel();
 }
 
@@ -71,56 +80,113 @@ void TGridModel::EmitCellChanged(int column, int row) {
   Q_EMIT dataChanged(i, i);
 }
 
+void TGridModel::Retype(TColumnCells& c, int row, TType type) {
+  std::uint8_t& held = c.Type[std::size_t(row)];
+  if (held == type) return;
+  if (held == String) c.Texts[std::size_t(row)] = QString();
+  if (held == Other) c.Others[std::size_t(row)] = QVariant();
+  held = type;
+}
+
+void TGridModel::Store(int column, int row, const QVariant& value) {
+  TColumnCells& c = m_cells[std::size_t(column)];
+  switch (value.typeId()) {
+  case QMetaType::UnknownType:
+    Retype(c, row, Null);
+    return;
+  case QMetaType::Int:
+    Retype(c, row, Int32);
+    Slot(c.Ints, row) = value.toInt();
+    return;
+  case QMetaType::LongLong:
+    Retype(c, row, Int64);
+    Slot(c.Ints, row) = value.toLongLong();
+    return;
+  case QMetaType::Double:
+    Retype(c, row, Double);
+    Slot(c.Reals, row) = value.toDouble();
+    return;
+  case QMetaType::QDateTime:
+    Retype(c, row, DateTime);
+    Slot(c.Times, row) = value.toDateTime();
+    return;
+  case QMetaType::QString:
+    Retype(c, row, String);
+    Slot(c.Texts, row) = *static_cast<const QString*>(value.constData());
+    return;
+  default:
+    Retype(c, row, Other);
+    Slot(c.Others, row) = value;
+    return;
+  }
+}
+
+QVariant TGridModel::Cell(int column, int row) const {
+  const TColumnCells& c = m_cells[std::size_t(column)];
+  const std::size_t r = std::size_t(row);
+  switch (c.Type[r]) {
+  case Int32:
+    return QVariant(int(c.Ints[r]));
+  case Int64:
+    return QVariant(qlonglong(c.Ints[r]));
+  case Double:
+    return QVariant(c.Reals[r]);
+  case DateTime:
+    return QVariant(c.Times[r]);
+  case String:
+    return QVariant(c.Texts[r]);
+  case Other:
+    return c.Others[r];
+  default:
+    return {};
+  }
+}
+
 void TGridModel::SetCell(int column, int row, const QVariant& value) {
-  TCell& cell = At(column, row);
-  cell.Value = value;
-  cell.Held = THeld::Other;
+  Store(column, row, value);
   CellChanged(column, row);
 }
 
 void TGridModel::SetCell(int column, int row, QVariant&& value) {
-  TCell& cell = At(column, row);
-  cell.Value = std::move(value);
-  cell.Held = THeld::Other;
+  if (value.typeId() == QMetaType::QString) {
+    TColumnCells& c = m_cells[std::size_t(column)];
+    Retype(c, row, String);
+    Slot(c.Texts, row) = std::move(*static_cast<QString*>(value.data()));
+  } else {
+    Store(column, row, value);
+  }
   CellChanged(column, row);
 }
 
-// Refreshing figures replaces a value by one of the same type: assign in place.
 void TGridModel::SetNumber(int column, int row, double value) {
-  TCell& cell = At(column, row);
-  if (cell.Held == THeld::Double) {
-    *static_cast<double*>(cell.Value.data()) = value;
-  } else {
-    cell.Value = QVariant(value);
-    cell.Held = THeld::Double;
-  }
+  TColumnCells& c = m_cells[std::size_t(column)];
+  Retype(c, row, Double);
+  Slot(c.Reals, row) = value;
   CellChanged(column, row);
 }
 
 void TGridModel::SetTime(int column, int row, const QDateTime& value) {
-  TCell& cell = At(column, row);
-  if (cell.Held == THeld::DateTime) {
-    *static_cast<QDateTime*>(cell.Value.data()) = value;
-  } else {
-    cell.Value = QVariant(value);
-    cell.Held = THeld::DateTime;
-  }
+  TColumnCells& c = m_cells[std::size_t(column)];
+  Retype(c, row, DateTime);
+  Slot(c.Times, row) = value;
   CellChanged(column, row);
 }
 
 void TGridModel::SetColor(int column, int row, const QColor& color) {
-  TCell& cell = At(column, row);
+  TColumnCells& c = m_cells[std::size_t(column)];
+  std::uint8_t& flags = c.Flags[std::size_t(row)];
   const bool has = color.isValid();
   const QRgb rgb = has ? color.rgb() : 0;
-  if (cell.HasColor == has && cell.Color == rgb) return;
-  cell.HasColor = has;
-  cell.Color = rgb;
+  if (bool(flags & ColorFlag) == has && c.Colors[std::size_t(row)] == rgb) return;
+  flags = has ? std::uint8_t(flags | ColorFlag) : std::uint8_t(flags & ~ColorFlag);
+  c.Colors[std::size_t(row)] = rgb;
   CellChanged(column, row);
 }
 
 QColor TGridModel::Color(int column, int row) const {
-  const TCell& cell = At(column, row);
-  return cell.HasColor ? QColor::fromRgb(cell.Color) : QColor();
+  const TColumnCells& c = m_cells[std::size_t(column)];
+  return (c.Flags[std::size_t(row)] & ColorFlag) ? QColor::fromRgb(c.Colors[std::size_t(row)])
+                                                 : QColor();
 }
 
 QString FormatGridNumber(const QVariant& value) {
@@ -143,20 +209,23 @@ QString FormatGridNumber(const QVariant& value) {
 }
 
 QString TGridModel::CellText(int column, int row) const {
-  const TCell& cell = At(column, row);
-  if (cell.Empty || cell.Value.isNull()) return {};
+  const TColumnCells& c = m_cells[std::size_t(column)];
+  const std::size_t r = std::size_t(row);
+  if ((c.Flags[r] & EmptyFlag) || c.Type[r] == Null) return {};
   switch (m_columns[column].Kind) {
   case TGridColumnKind::Number:
-    return FormatGridNumber(cell.Value);
+    return FormatGridNumber(Cell(column, row));
   case TGridColumnKind::Time: {
-    const QTime time = cell.Value.typeId() == QMetaType::QTime ? cell.Value.toTime()
-                                                               : cell.Value.toDateTime().time();
+    if (c.Type[r] == DateTime) return QLocale().toString(c.Times[r].time(), QLocale::LongFormat);
+    const QVariant v = Cell(column, row);
+    const QTime time = v.typeId() == QMetaType::QTime ? v.toTime() : v.toDateTime().time();
     return QLocale().toString(time, QLocale::LongFormat);
   }
   case TGridColumnKind::Text:
     break;
   }
-  return cell.Value.toString();
+  if (c.Type[r] == String) return c.Texts[r];
+  return Cell(column, row).toString();
 }
 
 int TGridModel::rowCount(const QModelIndex& parent) const {
@@ -180,12 +249,12 @@ QVariant TGridModel::data(const QModelIndex& index, int role) const {
     return text.isEmpty() ? QVariant() : QVariant(text);
   }
   case Qt::EditRole:
-    return At(c, r).Empty ? QVariant() : At(c, r).Value;
+    return IsEmpty(c, r) ? QVariant() : Cell(c, r);
   case Qt::TextAlignmentRole:
     return QVariant::fromValue(m_columns[c].CellAlignment | Qt::AlignVCenter);
   case Qt::BackgroundRole: {
-    const TCell& cell = At(c, r);
-    return cell.HasColor ? QVariant(QBrush(QColor::fromRgb(cell.Color))) : QVariant();
+    const QColor color = Color(c, r);
+    return color.isValid() ? QVariant(QBrush(color)) : QVariant();
   }
   default:
     return {};
@@ -208,18 +277,16 @@ QVariant TGridModel::headerData(int section, Qt::Orientation orientation, int ro
   case TGridRole::HintWhenClipped:
     return col.HintWhenClipped;
   case TGridRole::LongestTexts: {
-    if (m_filled[std::size_t(section)] == 0) return QStringList(); // every cell empty
+    const TColumnCells& c = m_cells[std::size_t(section)];
+    if (c.Filled == 0) return QStringList(); // every cell empty
     // Lengths in one pass over the cells; only the longest texts are formatted in full.
     std::vector<int> lengths(std::size_t(m_rowCount), -1);
-    for (int r = 0; r < m_rowCount; ++r) {
-      const TCell& cell = At(section, r);
-      if (cell.Empty) continue;
-      if (col.Kind == TGridColumnKind::Text && cell.Value.typeId() == QMetaType::QString) {
-        lengths[std::size_t(r)] = int(static_cast<const QString*>(cell.Value.constData())->size());
-        continue;
-      }
+    for (std::size_t r = 0; r < std::size_t(m_rowCount); ++r) {
+      if ((c.Flags[r] & EmptyFlag) || c.Type[r] == Null) continue;
       // Grids of this kind hold few numbers and times: formatting them is cheap.
-      if (!cell.Value.isNull()) lengths[std::size_t(r)] = int(CellText(section, r).size());
+      lengths[r] = col.Kind == TGridColumnKind::Text && c.Type[r] == String
+                       ? int(c.Texts[r].size())
+                       : int(CellText(section, int(r)).size());
     }
     return CollectLongestTexts(lengths, [&](int r) { return CellText(section, r); });
   }
@@ -270,18 +337,34 @@ int CompareValues(TGridColumnKind kind, const QVariant& a, const QVariant& b) {
 }
 } // namespace
 
+namespace {
+// Values vectors may be shorter than the rows (see Slot): they are filled up first.
+template <typename T> void Gather(std::vector<T>& values, const std::vector<int>& order) {
+  if (values.empty()) return;
+  values.resize(order.size());
+  std::vector<T> sorted;
+  sorted.reserve(values.size());
+  for (const int r : order)
+    sorted.push_back(std::move(values[std::size_t(r)]));
+  values = std::move(sorted);
+}
+} // namespace
+
 void TGridModel::sort(int column, Qt::SortOrder order) {
   if (column < 0 || column >= m_columns.size() || !m_columns[column].Sortable) return;
   const TGridColumnKind kind = m_columns[column].Kind;
-  QVector<int> order_(m_rowCount);
-  for (int i = 0; i < order_.size(); ++i)
-    order_[i] = i;
+  std::vector<QVariant> values(static_cast<std::size_t>(m_rowCount)); // null: empty
+  for (int r = 0; r < m_rowCount; ++r)
+    if (!IsEmpty(column, r)) values[std::size_t(r)] = Cell(column, r);
+  std::vector<int> order_(static_cast<std::size_t>(m_rowCount));
+  for (std::size_t i = 0; i < order_.size(); ++i)
+    order_[i] = int(i);
   auto less = [&](int x, int y) {
-    const TCell& a = At(column, x);
-    const TCell& b = At(column, y);
-    const bool ea = a.Empty || a.Value.isNull(), eb = b.Empty || b.Value.isNull();
+    const QVariant& a = values[std::size_t(x)];
+    const QVariant& b = values[std::size_t(y)];
+    const bool ea = a.isNull(), eb = b.isNull();
     if (ea || eb) return ea && !eb;
-    return CompareValues(kind, a.Value, b.Value) < 0;
+    return CompareValues(kind, a, b) < 0;
   };
   if (order == Qt::AscendingOrder)
     std::stable_sort(order_.begin(), order_.end(), less);
@@ -290,20 +373,23 @@ void TGridModel::sort(int column, Qt::SortOrder order) {
 
   Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
   const QModelIndexList before = persistentIndexList();
-  QVector<int> newPos(order_.size());
-  const std::size_t columns = std::size_t(m_columns.size());
-  std::vector<TCell> sorted(m_cells.size());
-  for (int i = 0; i < order_.size(); ++i) {
-    newPos[order_[i]] = i;
-    std::move(m_cells.begin() + std::ptrdiff_t(std::size_t(order_[i]) * columns),
-              m_cells.begin() + std::ptrdiff_t(std::size_t(order_[i] + 1) * columns),
-              sorted.begin() + std::ptrdiff_t(std::size_t(i) * columns));
+  std::vector<int> newPos(order_.size());
+  for (std::size_t i = 0; i < order_.size(); ++i)
+    newPos[std::size_t(order_[i])] = int(i);
+  for (TColumnCells& c : m_cells) {
+    Gather(c.Type, order_);
+    Gather(c.Flags, order_);
+    Gather(c.Colors, order_);
+    Gather(c.Ints, order_);
+    Gather(c.Reals, order_);
+    Gather(c.Times, order_);
+    Gather(c.Texts, order_);
+    Gather(c.Others, order_);
   }
-  m_cells = std::move(sorted);
   QModelIndexList after;
   after.reserve(before.size());
   for (const QModelIndex& i : before)
-    after.append(index(newPos[i.row()], i.column()));
+    after.append(index(newPos[std::size_t(i.row())], i.column()));
   changePersistentIndexList(before, after);
   Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }

@@ -7,7 +7,6 @@
 #include <QAbstractTableModel>
 #include <QColor>
 #include <QDateTime>
-#include <QRect>
 
 #include <QStringList>
 #include <QVariant>
@@ -49,18 +48,21 @@ public:
 
   void SetCell(int column, int row, const QVariant& value);
   void SetCell(int column, int row, QVariant&& value);
-  // The same for a number or a time, reusing the cell's value of the same type.
+  // The same for a number or a time, without a QVariant.
   void SetNumber(int column, int row, double value);
   void SetTime(int column, int row, const QDateTime& value);
-  const QVariant& Cell(int column, int row) const { return At(column, row).Value; }
+  QVariant Cell(int column, int row) const;
   void SetEmpty(int column, int row, bool empty) {
-    TCell& cell = At(column, row);
-    if (cell.Empty == empty) return;
-    cell.Empty = empty;
-    m_filled[std::size_t(column)] += empty ? -1 : 1;
+    TColumnCells& c = m_cells[std::size_t(column)];
+    std::uint8_t& flags = c.Flags[std::size_t(row)];
+    if (bool(flags & EmptyFlag) == empty) return;
+    flags = empty ? std::uint8_t(flags | EmptyFlag) : std::uint8_t(flags & ~EmptyFlag);
+    c.Filled += empty ? -1 : 1;
     CellChanged(column, row);
   }
-  bool IsEmpty(int column, int row) const { return At(column, row).Empty; }
+  bool IsEmpty(int column, int row) const {
+    return m_cells[std::size_t(column)].Flags[std::size_t(row)] & EmptyFlag;
+  }
   // An invalid colour means the window colour.
   void SetColor(int column, int row, const QColor& color);
   QColor Color(int column, int row) const;
@@ -79,14 +81,30 @@ public:
   void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
 private:
-  enum class THeld : std::uint8_t { Other, Double, DateTime }; // known type of Value
-  struct TCell {
-    QVariant Value;
-    QRgb Color = 0; // 0: the window colour
-    bool HasColor = false;
-    bool Empty = false;
-    THeld Held = THeld::Other;
+  // What a cell holds; the value sits in the column's vector of that type.
+  enum TType : std::uint8_t { Null, Int32, Int64, Double, DateTime, String, Other };
+  enum : std::uint8_t { EmptyFlag = 1, ColorFlag = 2 };
+  // The cells of one column, by row. The vectors of values are sized to the rows once a value
+  // of their type is stored, so a column of numbers holds no strings.
+  struct TColumnCells {
+    std::vector<std::uint8_t> Type;
+    std::vector<std::uint8_t> Flags;
+    std::vector<QRgb> Colors;
+    std::vector<qint64> Ints;
+    std::vector<double> Reals;
+    std::vector<QDateTime> Times;
+    std::vector<QString> Texts;
+    std::vector<QVariant> Others;
+    int Filled = 0; // cells not marked empty
   };
+  template <typename T> T& Slot(std::vector<T>& values, int row) {
+    if (values.size() < std::size_t(m_rowCount)) values.resize(std::size_t(m_rowCount));
+    return values[std::size_t(row)];
+  }
+  // Sets the type of a cell, releasing what its last value held elsewhere.
+  void Retype(TColumnCells& c, int row, TType type);
+  void Store(int column, int row, const QVariant& value);
+  void ResizeRows(int count); // cells of new rows are null and not empty
   void CellChanged(int column, int row) {
     if (m_updateDepth == 0) {
       EmitCellChanged(column, row);
@@ -106,15 +124,7 @@ private:
   void EmitCellChanged(int column, int row);
 
   QVector<TGridColumn> m_columns;
-  TCell& At(int column, int row) {
-    return m_cells[std::size_t(row) * std::size_t(m_columns.size()) + std::size_t(column)];
-  }
-  const TCell& At(int column, int row) const {
-    return m_cells[std::size_t(row) * std::size_t(m_columns.size()) + std::size_t(column)];
-  }
-
-  std::vector<TCell> m_cells; // row by row
-  std::vector<int> m_filled;  // per column: cells not marked empty
+  std::vector<TColumnCells> m_cells; // by column
   int m_rowCount = 0;
   int m_updateDepth = 0;
   // Cells changed while an update is open; none while left > right.
