@@ -81,6 +81,54 @@ private Q_SLOTS:
     QCOMPARE(m.rowCount(), 0);
   }
 
+  // A cell gives back what was put in, of the same type, also after holding another type.
+  void gridModelCellTypes_data() {
+    QTest::addColumn<QVariant>("value");
+    QTest::newRow("null") << QVariant();
+    QTest::newRow("int") << QVariant(int(-7));
+    QTest::newRow("int64") << QVariant(qlonglong(9007199254740993));
+    QTest::newRow("double") << QVariant(0.1);
+    QTest::newRow("date-time") << QVariant(QDateTime(QDate(2026, 1, 2), QTime(13, 4, 5)));
+    QTest::newRow("text") << QVariant(QString("db"));
+    QTest::newRow("other type") << QVariant(QTime(1, 2, 3));
+  }
+  void gridModelCellTypes() {
+    QFETCH(QVariant, value);
+    const QVariant others[] = {QVariant(QString("before")), QVariant(2.5), QVariant(QTime(4, 0)),
+                               QVariant()};
+    for (const QVariant& before : others) {
+      TGridModel m(Columns());
+      m.AddRows(2);
+      m.SetCell(0, 1, before);
+      m.SetCell(0, 1, value);
+      QCOMPARE(m.Cell(0, 1).typeId(), value.typeId());
+      QCOMPARE(m.Cell(0, 1), value);
+      m.SetCell(0, 0, QVariant(value)); // the moving overload
+      QCOMPARE(m.Cell(0, 0), value);
+    }
+  }
+
+  // Rows added after values were set, then sorted: every column moves with its rows.
+  void gridModelSortsAfterRowsAdded() {
+    TGridModel m(Columns());
+    m.AddRows(2);
+    m.SetCell(0, 0, "b");
+    m.SetCell(1, 0, 2);
+    m.SetCell(0, 1, "a");
+    m.SetCell(1, 1, 1);
+    const QDateTime at(QDate(2026, 1, 1), QTime(10, 0));
+    m.SetCell(2, 0, at); // no time in any later row
+    m.AddRows(2);        // the numbers of these rows are the default 0
+    m.SetCell(0, 2, "z");
+    m.SetCell(0, 3, "y");
+    m.SetCell(1, 3, 5.5);
+    m.sort(1, Qt::AscendingOrder);
+    QCOMPARE(ColumnTexts(m, 0), QStringList({"z", "a", "b", "y"}));
+    QCOMPARE(ColumnTexts(m, 1), QStringList({"0", "1", "2", "5.5"}));
+    QCOMPARE(m.Cell(2, 2), QVariant(at)); // "b"'s time went with it
+    QVERIFY(m.Cell(2, 0).isNull());
+  }
+
   void gridModelSortsByValue() {
     TGridModel m(Columns());
     QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
