@@ -135,6 +135,16 @@ void TOverviewPage::LoadRows() {
   }
 }
 
+namespace {
+// FNV-1a over the UTF-16 units: names are short, and this is inline and branch-free.
+std::uint32_t NameHash(QStringView name) {
+  std::uint32_t h = 2166136261u;
+  for (const QChar c : name)
+    h = (h ^ c.unicode()) * 16777619u;
+  return h ^ (h >> 15);
+}
+} // namespace
+
 void TOverviewPage::UpdateLogSpace() {
   TDataStoreSQLServer* store = Store();
   if (!store || !store->RunQuery(QStringLiteral("DBCC SQLPERF(LOGSPACE)")) ||
@@ -148,26 +158,27 @@ void TOverviewPage::UpdateLogSpace() {
       q.FieldKind(1) != TFieldKind::Float || q.FieldKind(2) != TFieldKind::Float)
     return;
 
-  // The rows first, in a tight loop: their look-ups miss the cache independently of each other.
+  // The rows first: all hashes, with their slots fetched ahead, then the look-ups. Each look-up
+  // misses the cache; this way the misses overlap instead of coming one after the other.
+  if (!m_rowOfValid) BuildNameIndex();
+  const std::size_t count = std::size_t(q.RecordCount());
+  std::vector<std::uint32_t> hashes;
+  hashes.reserve(count);
+  const std::size_t mask = m_slots.size() - 1;
+  for (q.First(); !q.Eof(); q.Next()) {
+    hashes.push_back(NameHash(q.TextView(0)));
+    __builtin_prefetch(&m_slots[hashes.back() & mask]);
+  }
   std::vector<int> rows;
-  rows.reserve(std::size_t(q.RecordCount()));
-  for (q.First(); !q.Eof(); q.Next())
-    rows.push_back(RowOf(q.TextView(0)));
+  rows.reserve(count);
+  std::size_t h = 0;
+  for (q.First(); !q.Eof(); q.Next(), ++h)
+    rows.push_back(RowOf(q.TextView(0), hashes[h]));
   const TGridUpdateGuard update(*m_model);
   std::size_t i = 0;
   for (q.First(); !q.Eof(); q.Next(), ++i)
     if (rows[i] >= 0) ApplyLogSpaceRow(rows[i], q.AsFloat(1), q.AsFloat(2), now);
 }
-
-namespace {
-// FNV-1a over the UTF-16 units: names are short, and this is inline and branch-free.
-std::uint32_t NameHash(QStringView name) {
-  std::uint32_t h = 2166136261u;
-  for (const QChar c : name)
-    h = (h ^ c.unicode()) * 16777619u;
-  return h ^ (h >> 15);
-}
-} // namespace
 
 void TOverviewPage::BuildNameIndex() {
   const int rows = m_model->RowCount();
@@ -210,8 +221,11 @@ void TOverviewPage::BuildNameSlots() {
 
 int TOverviewPage::RowOf(QStringView name) {
   if (!m_rowOfValid) BuildNameIndex();
+  return RowOf(name, NameHash(name));
+}
+
+int TOverviewPage::RowOf(QStringView name, std::uint32_t h) {
   const std::size_t mask = m_slots.size() - 1;
-  const std::uint32_t h = NameHash(name);
   for (std::size_t i = h & mask;; i = (i + 1) & mask) {
     const TNameSlot& slot = m_slots[i];
     if (slot.Row < 0) return -1;

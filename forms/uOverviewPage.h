@@ -48,6 +48,7 @@ private:
   // hashes: Qt 6.4's QHash spends hundreds of nanoseconds per look-up on names such as db00001,
   // and node-based tables miss the cache on every step.
   int RowOf(QStringView name);
+  int RowOf(QStringView name, std::uint32_t hash); // the index built, hash = NameHash(name)
   void ApplyLogSpaceRow(int row, double logSizeMB, double usedPercent,
                         const QDateTime& readAt); // within an open model update
   void BuildNameIndex();
