@@ -186,10 +186,7 @@ void TOverviewPage::BuildNameIndex() {
   m_nameEnds.clear();
   m_nameEnds.reserve(std::size_t(rows));
   for (int r = 0; r < rows; ++r) {
-    const QVariant& cell = m_model->Cell(colDBName, r);
-    const QString name = cell.typeId() == QMetaType::QString
-                             ? *static_cast<const QString*>(cell.constData())
-                             : cell.toString();
+    const QString name = m_model->Cell(colDBName, r).toString();
     const auto* chars = reinterpret_cast<const char16_t*>(name.utf16());
     m_nameChars.insert(m_nameChars.end(), chars, chars + name.size());
     m_nameEnds.push_back(m_nameChars.size());
