@@ -121,8 +121,8 @@ void TOverviewPage::LoadRows() {
           const auto* chars = reinterpret_cast<const char16_t*>(text.utf16());
           m_nameChars.insert(m_nameChars.end(), chars, chars + text.size());
           m_nameEnds.push_back(m_nameChars.size());
-          m_model->SetCell(colDBName, row, QVariant(std::move(text)));
-          m_model->SetCell(colStatus, row, QVariant(DatabaseStatusText(q->AsInteger(status))));
+          m_model->SetText(colDBName, row, std::move(text));
+          m_model->SetText(colStatus, row, DatabaseStatusText(q->AsInteger(status)));
           m_model->SetColor(colUsed, row, QColor());
           for (int c = colLogSize; c <= colUpdated; ++c)
             m_model->SetEmpty(c, row, true);

@@ -80,9 +80,8 @@ void TGridModel::EmitCellChanged(int column, int row) {
   Q_EMIT dataChanged(i, i);
 }
 
-void TGridModel::Retype(TColumnCells& c, int row, TType type) {
+void TGridModel::ChangeType(TColumnCells& c, int row, TType type) {
   std::uint8_t& held = c.Type[std::size_t(row)];
-  if (held == type) return;
   if (held == String) c.Texts[std::size_t(row)] = QString();
   if (held == Other) c.Others[std::size_t(row)] = QVariant();
   held = type;
@@ -149,26 +148,17 @@ void TGridModel::SetCell(int column, int row, const QVariant& value) {
 
 void TGridModel::SetCell(int column, int row, QVariant&& value) {
   if (value.typeId() == QMetaType::QString) {
-    TColumnCells& c = m_cells[std::size_t(column)];
-    Retype(c, row, String);
-    Slot(c.Texts, row) = std::move(*static_cast<QString*>(value.data()));
-  } else {
-    Store(column, row, value);
+    SetText(column, row, std::move(*static_cast<QString*>(value.data())));
+    return;
   }
+  Store(column, row, value);
   CellChanged(column, row);
 }
 
-void TGridModel::SetNumber(int column, int row, double value) {
+void TGridModel::SetText(int column, int row, QString value) {
   TColumnCells& c = m_cells[std::size_t(column)];
-  Retype(c, row, Double);
-  Slot(c.Reals, row) = value;
-  CellChanged(column, row);
-}
-
-void TGridModel::SetTime(int column, int row, const QDateTime& value) {
-  TColumnCells& c = m_cells[std::size_t(column)];
-  Retype(c, row, DateTime);
-  Slot(c.Times, row) = value;
+  Retype(c, row, String);
+  Slot(c.Texts, row) = std::move(value);
   CellChanged(column, row);
 }
 

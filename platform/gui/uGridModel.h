@@ -48,9 +48,20 @@ public:
 
   void SetCell(int column, int row, const QVariant& value);
   void SetCell(int column, int row, QVariant&& value);
-  // The same for a number or a time, without a QVariant.
-  void SetNumber(int column, int row, double value);
-  void SetTime(int column, int row, const QDateTime& value);
+  // The same for a text, a number or a time, without a QVariant.
+  void SetText(int column, int row, QString value);
+  void SetNumber(int column, int row, double value) {
+    TColumnCells& c = m_cells[std::size_t(column)];
+    Retype(c, row, Double);
+    Slot(c.Reals, row) = value;
+    CellChanged(column, row);
+  }
+  void SetTime(int column, int row, const QDateTime& value) {
+    TColumnCells& c = m_cells[std::size_t(column)];
+    Retype(c, row, DateTime);
+    Slot(c.Times, row) = value;
+    CellChanged(column, row);
+  }
   QVariant Cell(int column, int row) const;
   void SetEmpty(int column, int row, bool empty) {
     TColumnCells& c = m_cells[std::size_t(column)];
@@ -102,7 +113,10 @@ private:
     return values[std::size_t(row)];
   }
   // Sets the type of a cell, releasing what its last value held elsewhere.
-  void Retype(TColumnCells& c, int row, TType type);
+  void Retype(TColumnCells& c, int row, TType type) {
+    if (c.Type[std::size_t(row)] != type) ChangeType(c, row, type);
+  }
+  void ChangeType(TColumnCells& c, int row, TType type);
   void Store(int column, int row, const QVariant& value);
   void ResizeRows(int count); // cells of new rows are null and not empty
   void CellChanged(int column, int row) {
