@@ -22,8 +22,7 @@ Folders& AppFolders() {
 QString WithSuffix(QString base) {
   // Without a base folder there is nowhere to keep files: a relative path would scatter them
   // into whatever the working folder is. The settings then live in memory for this run.
-  if (base.isEmpty())
-    return QString();
+  if (base.isEmpty()) return QString();
   // The suffix binds on every platform; only the base folder differs.
   if (!base.endsWith(QLatin1Char('/')) && !base.endsWith(QLatin1Char('\\')))
     base += QLatin1Char('/');
@@ -38,8 +37,7 @@ QString WithSuffix(QString base) {
 // A shell folder such as CSIDL_APPDATA; empty when the shell cannot name it.
 QString ShellFolder(int csidl) {
   PIDLIST_ABSOLUTE items = nullptr;
-  if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, &items)) || !items)
-    return QString();
+  if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, &items)) || !items) return QString();
   wchar_t path[MAX_PATH] = {};
   const bool ok = SHGetPathFromIDListW(items, path);
   CoTaskMemFree(items);
@@ -56,8 +54,7 @@ QString UserConfigBase() {
 }
 
 void EnsureFolder(const QString& path) {
-  if (!path.isEmpty())
-    QDir().mkpath(path); // failure is ignored: the program still starts
+  if (!path.isEmpty()) QDir().mkpath(path); // failure is ignored: the program still starts
 }
 
 QString SystemWideConfigBase() {
@@ -66,17 +63,23 @@ QString SystemWideConfigBase() {
 #else
   // The first system-wide XDG configuration folder.
   const QString user = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-  for (const QString& dir : QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation))
-    if (dir != user)
-      return dir;
+  for (const QString& dir :
+       QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation))
+    if (dir != user) return dir;
   return QStringLiteral("/etc/xdg");
 #endif
 }
 } // namespace
 
-const QString& UserDataFolder() { return AppFolders().user; }
-const QString& CommonDataFolder() { return AppFolders().common; }
-const QString& UserSettingsFile() { return AppFolders().settingsFile; }
+const QString& UserDataFolder() {
+  return AppFolders().user;
+}
+const QString& CommonDataFolder() {
+  return AppFolders().common;
+}
+const QString& UserSettingsFile() {
+  return AppFolders().settingsFile;
+}
 
 void InitApplicationFolders(const QString& userBase, const QString& commonBase) {
   Folders& f = AppFolders();
@@ -96,8 +99,7 @@ QString FormatByteSize(std::int64_t bytes) {
     return fmt(double(bytes) / double(std::int64_t(1) << 30), QStringLiteral("GB"));
   if (bytes >= (std::int64_t(1) << 20))
     return fmt(double(bytes) / double(std::int64_t(1) << 20), QStringLiteral("MB"));
-  if (bytes >= 1024)
-    return fmt(double(bytes) / 1024.0, QStringLiteral("kB"));
+  if (bytes >= 1024) return fmt(double(bytes) / 1024.0, QStringLiteral("kB"));
   return QStringLiteral("%1 bytes").arg(bytes);
 }
 

@@ -5,17 +5,17 @@
 #include <cstdint>
 
 enum class TDBType : std::uint8_t {
-  dbtLocal = 0,     // a local database given by a data path; not served by the data store
+  dbtLocal = 0, // a local database given by a data path; not served by the data store
   dbtSQLServer = 1,
 };
 
 // Copied by value; field order matters to callers that build it field by field.
 struct TSQLConnectionProperties {
   TDBType DBType = TDBType::dbtSQLServer;
-  QString Instance;    // as typed or picked; not trimmed
-  QString Database;    // empty: the login's default database
-  QString SQLLogin;    // empty: integrated authentication
-  QString SQLPassword; // ignored when SQLLogin is empty; never stored
+  QString Instance;          // as typed or picked; not trimmed
+  QString Database;          // empty: the login's default database
+  QString SQLLogin;          // empty: integrated authentication
+  QString SQLPassword;       // ignored when SQLLogin is empty; never stored
   std::uint8_t Provider = 0; // 0 "(auto)", 1 "MDAC"
 
   bool operator==(const TSQLConnectionProperties&) const = default;
@@ -28,7 +28,8 @@ const QString& UserSettingsFile();
 
 // Computes the folders and creates them; a folder that cannot be created is ignored.
 // Empty arguments mean the platform's own locations.
-void InitApplicationFolders(const QString& userBase = QString(), const QString& commonBase = QString());
+void InitApplicationFolders(const QString& userBase = QString(),
+                            const QString& commonBase = QString());
 
 // "1.5 GB", "320.0 MB", "64 kB", "0 bytes"; see the implementation for the thresholds.
 QString FormatByteSize(std::int64_t bytes);

@@ -31,8 +31,7 @@ bool TVelmoraApplication::notify(QObject* receiver, QEvent* event) {
 
 static QString ErrorText(std::exception_ptr error) {
   try {
-    if (error)
-      std::rethrow_exception(error);
+    if (error) std::rethrow_exception(error);
   } catch (const std::exception& e) {
     return QString::fromUtf8(e.what());
   } catch (...) {

@@ -27,7 +27,8 @@ QString StripDriverPrefixes(const QString& text) {
   }
   // Only the end is trimmed: DBCC output indents its lines with leading blanks.
   qsizetype end = text.size();
-  while (end > pos && text.at(end - 1).isSpace()) --end;
+  while (end > pos && text.at(end - 1).isSpace())
+    --end;
   return text.mid(pos, end - pos);
 }
 

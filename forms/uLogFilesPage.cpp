@@ -3,8 +3,8 @@
 #include "common/uCommon.h"
 #include "datastore/udmDataStoreSQLServer.h"
 #include "forms/uLogReading.h"
-#include "platform/gui/uGridView.h"
 #include "platform/gui/uGridModel.h"
+#include "platform/gui/uGridView.h"
 
 #include <QHeaderView>
 #include <QTableView>

@@ -39,7 +39,9 @@
 
 TfrmMain* frmMain = nullptr;
 
-static void InitResources() { Q_INIT_RESOURCE(velmora); }
+static void InitResources() {
+  Q_INIT_RESOURCE(velmora);
+}
 
 namespace {
 TConnectDialogFactory& Factory() {
@@ -76,7 +78,9 @@ void TfrmMain::SetConnectDialogFactory(TConnectDialogFactory factory) {
   Factory() = std::move(factory);
 }
 
-TConnectDialogFactory TfrmMain::ConnectDialogFactory() { return Factory(); }
+TConnectDialogFactory TfrmMain::ConnectDialogFactory() {
+  return Factory();
+}
 
 TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
   InitResources();
@@ -159,8 +163,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
 }
 
 TfrmMain::~TfrmMain() {
-  if (frmMain == this)
-    frmMain = nullptr;
+  if (frmMain == this) frmMain = nullptr;
 }
 
 void TfrmMain::BuildToolbar() {
@@ -182,8 +185,8 @@ void TfrmMain::BuildToolbar() {
     return a;
   };
   // The captions stay as designed: the toolbar shows none, the window has no menu.
-  actConnectDB = makeAction("actConnectDB", QStringLiteral("actConnectDB"),
-                            tr("Connect to SQL Server"), 0);
+  actConnectDB =
+      makeAction("actConnectDB", QStringLiteral("actConnectDB"), tr("Connect to SQL Server"), 0);
   actRefreshDBList = makeAction("actRefreshDBList", QStringLiteral("actRefreshDBList"),
                                 tr("Refresh database list"), 3);
   actRefreshDBList->setEnabled(false);
@@ -220,8 +223,7 @@ void TfrmMain::BuildToolbar() {
   addSeparator("ToolButton8");
   addButton(actExit, "ToolButton3");
   // The Exit button shows image 5; the action itself carries image 2.
-  if (auto* b = ToolBar1->findChild<QToolButton*>("ToolButton3"))
-    b->setIcon(ToolbarImage(5));
+  if (auto* b = ToolBar1->findChild<QToolButton*>("ToolButton3")) b->setIcon(ToolbarImage(5));
 }
 
 void TfrmMain::BuildDetailsPages() {
@@ -269,7 +271,9 @@ void TfrmMain::BuildDetailsPages() {
   pgcDetails->addTab(tabOAT, tr("Oldest active transaction"));
 }
 
-QString TfrmMain::StatusPanelText(int panel) const { return m_statusPanels[panel]->text(); }
+QString TfrmMain::StatusPanelText(int panel) const {
+  return m_statusPanels[panel]->text();
+}
 
 int TfrmMain::StatusPanelWidth(int panel) const {
   return panel == 0 ? m_statusPanels[0]->maximumWidth() : m_statusPanels[1]->width();
@@ -311,8 +315,7 @@ void TfrmMain::SetupPlacement() {
       [this](int height) {
         const QList<int> sizes = NxSplitter1->sizes();
         const int total = sizes.value(0) + sizes.value(1);
-        if (total <= 0)
-          return;
+        if (total <= 0) return;
         height = std::clamp(height, 0, total);
         NxSplitter1->setSizes({total - height, height});
       });
@@ -350,11 +353,9 @@ void TfrmMain::actConnectDBExecute() {
   // Reading the settings may fail (a malformed number); the error is shown and we go on.
   RunGuarded([this] {
     const TConnectDialogFactory factory = Factory();
-    if (!factory)
-      return;
+    if (!factory) return;
     const TConnectDialogOutcome outcome = factory(this);
-    if (!outcome.Accepted)
-      return;
+    if (!outcome.Accepted) return;
     ApplyConnection(outcome.ConnectionProperties);
   });
 }
@@ -494,11 +495,12 @@ void TfrmMain::actCheckForUpdatesExecute() {
 }
 
 void TfrmMain::actAboutExecute() {
-  if (frmMessageBox)
-    frmMessageBox->ShowAbout();
+  if (frmMessageBox) frmMessageBox->ShowAbout();
 }
 
-void TfrmMain::actExitExecute() { close(); }
+void TfrmMain::actExitExecute() {
+  close();
+}
 
 void TfrmMain::Image1Click() {
   OpenLink(QStringLiteral(VELMORA_WEBSITE "/?source=velmora"));

@@ -24,8 +24,7 @@ inline const TSimScenario& FuzzScenario() {
 }
 
 inline void SqlSimFuzzOne(const uint8_t* data, size_t size) {
-  if (size == 0)
-    return;
+  if (size == 0) return;
   const QByteArray body(reinterpret_cast<const char*>(data) + 1, qsizetype(size - 1));
   Tds::TWireFormat v74, v71;
   v71.Version = Tds::Tds71;

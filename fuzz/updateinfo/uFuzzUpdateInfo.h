@@ -9,8 +9,7 @@
 #include <cstdlib>
 
 inline void FuzzCheck(bool condition) {
-  if (!condition)
-    std::abort();
+  if (!condition) std::abort();
 }
 
 inline void FuzzHistory(const QString& input) {
@@ -44,6 +43,5 @@ inline void FuzzUpdateInfoOnce(const std::uint8_t* data, std::size_t size) {
   const QString a = text.left(half), b = text.mid(half);
   const std::optional<int> ab = CompareVersions(a, b), ba = CompareVersions(b, a);
   FuzzCheck(ab.has_value() == ba.has_value());
-  if (ab)
-    FuzzCheck(*ab == -*ba);
+  if (ab) FuzzCheck(*ab == -*ba);
 }
