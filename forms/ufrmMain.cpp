@@ -18,7 +18,6 @@
 #include "uVersion.h"
 
 #include <QAction>
-#include <QDesktopServices>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QIcon>
@@ -33,7 +32,6 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 
