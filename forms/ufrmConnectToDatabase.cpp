@@ -80,6 +80,10 @@ TfrmConnect::TfrmConnect(QWidget* owner) : QDialog(owner) {
   edtSQLServer->setInsertPolicy(QComboBox::NoInsert);
   // The box holds exactly what the user typed: the recent line fills the rest.
   edtSQLServer->setCompleter(nullptr);
+  // Leaving the box or pressing Enter would make the combo box pick the entry that matches in
+  // any letter case: it would replace the typed text and apply that recent line once more.
+  QObject::disconnect(edtSQLServer->lineEdit(), SIGNAL(returnPressed()), edtSQLServer, nullptr);
+  QObject::disconnect(edtSQLServer->lineEdit(), SIGNAL(editingFinished()), edtSQLServer, nullptr);
   edtSQLServer->setGeometry(104, 25, 305, 21);
   TntLabel1 = MakeLabel(tr("S&QL Server"), tabSQLServer, "TntLabel1", 16, 28);
   TntLabel1->setBuddy(edtSQLServer);

@@ -378,6 +378,36 @@ private Q_SLOTS:
     });
   }
 
+  // Leaving the server box (Tab, a click elsewhere) or pressing Enter in it changes no text: it
+  // must neither replace the name as typed nor apply its recent line again over a login that
+  // the user has changed since.
+  void leavingServerBoxKeepsTypedText_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("enter");
+    QTest::newRow("other case, focus leaves") << "sql02" << false;
+    QTest::newRow("other case, Enter") << "sql02" << true;
+    QTest::newRow("same case, focus leaves") << "SQL02" << false;
+    QTest::newRow("same case, Enter") << "SQL02" << true;
+  }
+
+  void leavingServerBoxKeepsTypedText() {
+    QFETCH(QString, typed);
+    QFETCH(bool, enter);
+    OpenStore(RecentList("SQL01:master::0|SQL02:master:monitor:1|"));
+    RunDialog([&](TfrmConnect& d) {
+      d.edtSQLServer->setFocus();
+      TypeServer(d, typed);
+      QCOMPARE(d.edtSQLLogin->text(), QString("monitor"));
+      d.edtSQLLogin->setText("other");
+      QLineEdit* edit = d.edtSQLServer->lineEdit();
+      if (enter) Q_EMIT edit->returnPressed();
+      Q_EMIT edit->editingFinished();
+      QCOMPARE(d.edtSQLServer->currentText(), typed);
+      QCOMPARE(d.edtSQLLogin->text(), QString("other"));
+      QVERIFY(FocusInServerBox(d));
+    });
+  }
+
   void okButtonRules_data() {
     QTest::addColumn<bool>("sqlAuth");
     QTest::addColumn<QString>("login");
