@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShowEvent>
 #include <QTabWidget>
 #include <QToolButton>
 
@@ -204,6 +205,9 @@ void TfrmConnect::FormCreate() {
 
 void TfrmConnect::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
+  // The window system's own show events (restoring from minimised) are no new opening: they
+  // must not replace what the user has entered.
+  if (event->spontaneous()) return;
   // A malformed stored value stops the remaining steps; the dialog opens as far as it got.
   RunGuarded([this] { FormShow(); });
 }

@@ -408,6 +408,26 @@ private Q_SLOTS:
     });
   }
 
+  // Restoring the window from the taskbar is no new opening: what the user entered stays.
+  void restoreKeepsInputs() {
+    OpenStore(RecentList("SQL01:master:monitor:1|"));
+    RunDialog([](TfrmConnect& d) {
+      QVERIFY(d.rbSQLLogin->isChecked());
+      d.edtSQLServer->setFocus();
+      TypeServer(d, "NEW");
+      QTest::mouseClick(d.rbWinLogin, Qt::LeftButton);
+      d.cbProvider->setCurrentIndex(0);
+      d.showMinimized();
+      QTRY_VERIFY(d.isMinimized());
+      d.showNormal();
+      QTRY_VERIFY(!d.isMinimized());
+      QCoreApplication::processEvents();
+      QCOMPARE(d.edtSQLServer->currentText(), QString("NEW"));
+      QVERIFY(d.rbWinLogin->isChecked());
+      QCOMPARE(d.cbProvider->currentText(), QString("(auto)"));
+    });
+  }
+
   void okButtonRules_data() {
     QTest::addColumn<bool>("sqlAuth");
     QTest::addColumn<QString>("login");
