@@ -140,6 +140,34 @@ private Q_SLOTS:
     if (isLatest) QVERIFY(focusOnCancel);
   }
 
+  // Neither button is the default: Enter in the history must not start an update, while a
+  // focused button still answers it.
+  void informationDialogEnter_data() {
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<bool>("stayedOpen");
+    QTest::newRow("in the history") << "htmlWhatsNew" << int(QDialog::Rejected) << true;
+    QTest::newRow("on Update now") << "btnUpdate" << int(QDialog::Accepted) << false;
+    QTest::newRow("on Cancel") << "btnCancel" << int(QDialog::Rejected) << false;
+  }
+  void informationDialogEnter() {
+    QFETCH(QString, target);
+    QFETCH(int, result);
+    QFETCH(bool, stayedOpen);
+    TfrmUpdateInformation dlg;
+    dlg.SetUpdateInfo(Comment(Newer) + "\n<p>notes</p>");
+    bool open = false;
+    ModalHook::SetNextAnswer("frmUpdateInformation", [&](QDialog&) {
+      auto* widget = dlg.findChild<QWidget*>(target);
+      if (widget) QTest::keyClick(widget, Qt::Key_Return);
+      open = dlg.isVisible();
+      if (open) dlg.btnCancel->click();
+      return dlg.result();
+    });
+    QCOMPARE(ModalHook::Exec(dlg), result);
+    QCOMPARE(open, stayedOpen);
+  }
+
   // Without version values nothing can be the latest version, not even an empty one.
   void informationDialogWithoutVersion() {
     SetVersionInfoSource([] { return std::optional<TVersionInfo>(); });
