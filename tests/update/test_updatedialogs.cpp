@@ -455,6 +455,34 @@ private Q_SLOTS:
     QCOMPARE(finished[0][0].toInt(), int(QDialog::Accepted));
   }
 
+  // Enter answers the button that has the focus; elsewhere it presses Retry.
+  void enterPressesFocusedButton_data() {
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("closedWith"); // -1: the dialog stays and a check is due
+    QTest::newRow("on Close") << "btnClose" << int(QDialog::Accepted);
+    QTest::newRow("on Retry") << "btnRetry" << -1;
+    QTest::newRow("in the message area") << "mmMemo" << -1;
+  }
+  void enterPressesFocusedButton() {
+    QFETCH(QString, target);
+    QFETCH(int, closedWith);
+    TCheckFixture f;
+    f.dlg->show();
+    QTRY_VERIFY_WITH_TIMEOUT(f.Idle(), 20000);
+    QSignalSpy finished(f.dlg.get(), &QDialog::finished);
+    auto* widget = f.dlg->findChild<QWidget*>(target);
+    QVERIFY(widget);
+    QTest::keyClick(widget, Qt::Key_Return);
+    if (closedWith < 0) {
+      QCOMPARE(finished.size(), 0);
+      QVERIFY(f.dlg->timerUpdate.isActive());
+    } else {
+      QCOMPARE(finished.size(), 1);
+      QCOMPARE(finished[0][0].toInt(), closedWith);
+      QVERIFY(!f.dlg->timerUpdate.isActive());
+    }
+  }
+
   // The toolbar action shows the dialog modally and frees it when it closes.
   void mainWindowAction() {
     TfrmCheckForUpdates::SetInfoFileURLOverride(
