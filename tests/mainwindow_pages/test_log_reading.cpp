@@ -224,9 +224,9 @@ private Q_SLOTS:
                  {"FileSize", TFieldKind::Int64},
                  {"Status", TFieldKind::Integer}},
                 {row(2, 1000, 2), row(2, 1000, 0), row(3, 500, 2), row(2, 1000, 2), row(2, 2003, 0),
-                 row(3, big, 0)});
+                 row(3, big, 0), row(4, big, 2), row(4, big + 8192, 0)});
     const auto stats = ComputeVLFStats(vlf);
-    QCOMPARE(stats.size(), 2);
+    QCOMPARE(stats.size(), 3);
     const TVLFFileStats a = stats.value(2);
     QCOMPARE(a.Count, 4);
     QCOMPARE(a.Used, 2);
@@ -239,6 +239,11 @@ private Q_SLOTS:
     QCOMPARE(b.Largest, big);
     QCOMPARE(b.Total, big + 500);
     QCOMPARE(b.Average(), (big + 500) / 2);
+    // Every VLF of the file beyond 2^31 bytes: the smallest is one of them.
+    const TVLFFileStats c = stats.value(4);
+    QCOMPARE(c.Count, 2);
+    QCOMPARE(c.Smallest, big);
+    QCOMPARE(c.Largest, big + 8192);
 
     TMemTable noStatus;
     noStatus.SetData({{"FileId", TFieldKind::Integer}, {"FileSize", TFieldKind::Int64}},
