@@ -88,7 +88,6 @@ TfrmCheckForUpdates::TfrmCheckForUpdates(QWidget* parent) : QDialog(parent) {
   btnClose = new QPushButton(tr("Close"), this);
   btnClose->setObjectName("btnClose");
   btnClose->setGeometry(366, 256, 75, 25);
-  btnClose->setAutoDefault(false);
   connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
 
   timerUpdate.setObjectName("timerUpdate");

@@ -7,6 +7,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QTextBrowser>
@@ -164,6 +165,16 @@ void TfrmUpdateInformation::htmlWhatsNewAnchorClicked(const QUrl& url) {
 void TfrmUpdateInformation::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   FormShow();
+}
+
+void TfrmUpdateInformation::keyPressEvent(QKeyEvent* event) {
+  // Neither button is the default: Enter outside a button must not start an update. A
+  // focused button answers Enter itself before it gets here.
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
 }
 
 void TfrmUpdateInformation::FormShow() {

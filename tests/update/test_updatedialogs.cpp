@@ -140,6 +140,34 @@ private Q_SLOTS:
     if (isLatest) QVERIFY(focusOnCancel);
   }
 
+  // Neither button is the default: Enter in the history must not start an update, while a
+  // focused button still answers it.
+  void informationDialogEnter_data() {
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<bool>("stayedOpen");
+    QTest::newRow("in the history") << "htmlWhatsNew" << int(QDialog::Rejected) << true;
+    QTest::newRow("on Update now") << "btnUpdate" << int(QDialog::Accepted) << false;
+    QTest::newRow("on Cancel") << "btnCancel" << int(QDialog::Rejected) << false;
+  }
+  void informationDialogEnter() {
+    QFETCH(QString, target);
+    QFETCH(int, result);
+    QFETCH(bool, stayedOpen);
+    TfrmUpdateInformation dlg;
+    dlg.SetUpdateInfo(Comment(Newer) + "\n<p>notes</p>");
+    bool open = false;
+    ModalHook::SetNextAnswer("frmUpdateInformation", [&](QDialog&) {
+      auto* widget = dlg.findChild<QWidget*>(target);
+      if (widget) QTest::keyClick(widget, Qt::Key_Return);
+      open = dlg.isVisible();
+      if (open) dlg.btnCancel->click();
+      return dlg.result();
+    });
+    QCOMPARE(ModalHook::Exec(dlg), result);
+    QCOMPARE(open, stayedOpen);
+  }
+
   // Without version values nothing can be the latest version, not even an empty one.
   void informationDialogWithoutVersion() {
     SetVersionInfoSource([] { return std::optional<TVersionInfo>(); });
@@ -425,6 +453,34 @@ private Q_SLOTS:
     QTest::keyClick(f.dlg->btnRetry, Qt::Key_Escape);
     QCOMPARE(finished.size(), 1);
     QCOMPARE(finished[0][0].toInt(), int(QDialog::Accepted));
+  }
+
+  // Enter answers the button that has the focus; elsewhere it presses Retry.
+  void enterPressesFocusedButton_data() {
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("closedWith"); // -1: the dialog stays and a check is due
+    QTest::newRow("on Close") << "btnClose" << int(QDialog::Accepted);
+    QTest::newRow("on Retry") << "btnRetry" << -1;
+    QTest::newRow("in the message area") << "mmMemo" << -1;
+  }
+  void enterPressesFocusedButton() {
+    QFETCH(QString, target);
+    QFETCH(int, closedWith);
+    TCheckFixture f;
+    f.dlg->show();
+    QTRY_VERIFY_WITH_TIMEOUT(f.Idle(), 20000);
+    QSignalSpy finished(f.dlg.get(), &QDialog::finished);
+    auto* widget = f.dlg->findChild<QWidget*>(target);
+    QVERIFY(widget);
+    QTest::keyClick(widget, Qt::Key_Return);
+    if (closedWith < 0) {
+      QCOMPARE(finished.size(), 0);
+      QVERIFY(f.dlg->timerUpdate.isActive());
+    } else {
+      QCOMPARE(finished.size(), 1);
+      QCOMPARE(finished[0][0].toInt(), closedWith);
+      QVERIFY(!f.dlg->timerUpdate.isActive());
+    }
   }
 
   // The toolbar action shows the dialog modally and frees it when it closes.
