@@ -1,5 +1,6 @@
 #include "forms/uLogReading.h"
 
+#include "platform/gui/uGridModel.h"
 #include "platform/uMemTable.h"
 
 #include <QLocale>
@@ -96,7 +97,7 @@ QString FormatBackupFinish(const QDateTime& finish) {
   const QLocale locale;
   const QString date = locale.toString(finish.date(), QLocale::ShortFormat);
   if (finish.time() == QTime(0, 0)) return date;
-  return date + QLatin1Char(' ') + locale.toString(finish.time(), QLocale::LongFormat);
+  return date + QLatin1Char(' ') + FormatLongTime(finish.time());
 }
 
 QHash<std::int64_t, TVLFFileStats> ComputeVLFStats(const TMemTable& vlf) {

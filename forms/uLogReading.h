@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QStringList>
 #include <cstdint>
+#include <limits>
 
 class TMemTable;
 
@@ -43,7 +44,8 @@ struct TVLFFileStats {
   std::int64_t Count = 0;
   std::int64_t Used = 0; // Status 2
   std::int64_t Total = 0;
-  std::int64_t Smallest = 2147483647;
+  // Sizes are 64-bit: a file whose VLFs are all 2 GiB or more still gets its smallest.
+  std::int64_t Smallest = std::numeric_limits<std::int64_t>::max();
   std::int64_t Largest = 0;
   std::int64_t Average() const { return Count ? Total / Count : 0; }
 };

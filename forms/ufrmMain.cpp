@@ -178,8 +178,8 @@ void TfrmMain::BuildToolbar() {
                            int image) {
     auto* a = new QAction(ToolbarImage(image), caption, this);
     a->setObjectName(name);
+    // A tooltip only: a status tip would cover the server and version panels while shown.
     a->setToolTip(hint);
-    a->setStatusTip(hint);
     return a;
   };
   // The captions stay as designed: the toolbar shows none, the window has no menu.

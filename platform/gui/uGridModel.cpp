@@ -198,6 +198,37 @@ QString FormatGridNumber(const QVariant& value) {
   }
 }
 
+namespace {
+// The long time format with its zone fields (unquoted 't') and the blanks before them removed.
+QString LongTimeFormatWithoutZone(const QLocale& locale) {
+  const QString format = locale.timeFormat(QLocale::LongFormat);
+  QString out;
+  bool quoted = false;
+  for (const QChar ch : format) {
+    if (ch == u'\'') quoted = !quoted;
+    if (!quoted && ch == u't') {
+      while (!out.isEmpty() && out.back().isSpace())
+        out.chop(1);
+      continue;
+    }
+    out += ch;
+  }
+  return out.trimmed();
+}
+} // namespace
+
+QString FormatLongTime(const QTime& time) {
+  // Formatting runs once per time cell drawn: the format is derived once per locale.
+  thread_local QLocale cachedLocale = QLocale::c();
+  thread_local QString cachedFormat = LongTimeFormatWithoutZone(cachedLocale);
+  const QLocale locale;
+  if (!(locale == cachedLocale)) {
+    cachedLocale = locale;
+    cachedFormat = LongTimeFormatWithoutZone(locale);
+  }
+  return locale.toString(time, cachedFormat);
+}
+
 QString TGridModel::CellText(int column, int row) const {
   const TColumnCells& c = m_cells[std::size_t(column)];
   const std::size_t r = std::size_t(row);
@@ -206,10 +237,10 @@ QString TGridModel::CellText(int column, int row) const {
   case TGridColumnKind::Number:
     return FormatGridNumber(Cell(column, row));
   case TGridColumnKind::Time: {
-    if (c.Type[r] == DateTime) return QLocale().toString(c.Times[r].time(), QLocale::LongFormat);
+    if (c.Type[r] == DateTime) return FormatLongTime(c.Times[r].time());
     const QVariant v = Cell(column, row);
     const QTime time = v.typeId() == QMetaType::QTime ? v.toTime() : v.toDateTime().time();
-    return QLocale().toString(time, QLocale::LongFormat);
+    return FormatLongTime(time);
   }
   case TGridColumnKind::Text:
     break;

@@ -160,3 +160,7 @@ private:
 // Texts of a number cell: integers in full, other values in the general decimal form (up to
 // 15 significant digits); no thousands separators; the locale's decimal separator.
 QString FormatGridNumber(const QVariant& value);
+
+// A time of day in the locale's long time format, without the time zone that Qt's long format
+// adds on some platforms: the times shown are local wall-clock times.
+QString FormatLongTime(const QTime& time);

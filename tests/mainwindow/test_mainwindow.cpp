@@ -8,8 +8,10 @@
 
 #include <QAction>
 #include <QElapsedTimer>
+#include <QEnterEvent>
 #include <QLabel>
 #include <QMessageBox>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QToolBar>
@@ -83,6 +85,10 @@ private Q_SLOTS:
     QCOMPARE(b->defaultAction()->isEnabled(), enabled);
     QVERIFY(!b->icon().isNull());
     QVERIFY(b->defaultAction()->shortcut().isEmpty());
+    // The hint is a tooltip only: hovering a button leaves the status bar's panels in view.
+    QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
+    QCoreApplication::sendEvent(b, &enter);
+    QCOMPARE(w.sbMain->currentMessage(), QString());
   }
 
   void toolbarOrder() {

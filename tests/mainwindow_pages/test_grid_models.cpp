@@ -62,8 +62,7 @@ private Q_SLOTS:
     QVERIFY(!m.index(0, 1).data().isValid()); // an empty cell draws nothing
     QCOMPARE(m.Cell(1, 0).toDouble(), 12.5);  // but keeps its value
     m.SetCell(2, 0, QDateTime(QDate(2026, 1, 2), QTime(13, 4, 5)));
-    QCOMPARE(m.index(0, 2).data().toString(),
-             QLocale().toString(QTime(13, 4, 5), QLocale::LongFormat));
+    QCOMPARE(m.index(0, 2).data().toString(), QString("1:04:05 PM"));
     QVERIFY(!m.index(0, 1).data(Qt::BackgroundRole).isValid());
     m.SetColor(1, 0, QColor(254, 224, 210));
     QCOMPARE(m.index(0, 1).data(Qt::BackgroundRole).value<QBrush>().color(), QColor(254, 224, 210));
@@ -82,6 +81,30 @@ private Q_SLOTS:
   }
 
   // A cell gives back what was put in, of the same type, also after holding another type.
+  // A time cell shows the locale's long time format: hours, minutes, seconds, and no zone.
+  void timeCellFormat_data() {
+    QTest::addColumn<QLocale>("locale");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("en_US") << QLocale(QLocale::English, QLocale::UnitedStates) << "4:17:01 PM";
+    QTest::newRow("de_DE") << QLocale(QLocale::German, QLocale::Germany) << "16:17:01";
+    QTest::newRow("en_GB") << QLocale(QLocale::English, QLocale::UnitedKingdom) << "16:17:01";
+  }
+  void timeCellFormat() {
+    QFETCH(QLocale, locale);
+    QFETCH(QString, text);
+    const QLocale before;
+    QLocale::setDefault(locale);
+    TGridModel m(Columns());
+    m.AddRows(2);
+    m.SetCell(2, 0, QDateTime(QDate(2026, 1, 2), QTime(16, 17, 1)));
+    m.SetTime(2, 1, QDateTime(QDate(2026, 1, 2), QTime(16, 17, 1)));
+    const QString first = m.index(0, 2).data().toString();
+    const QString second = m.index(1, 2).data().toString();
+    QLocale::setDefault(before);
+    QCOMPARE(first, text);
+    QCOMPARE(second, text);
+  }
+
   void gridModelCellTypes_data() {
     QTest::addColumn<QVariant>("value");
     QTest::newRow("null") << QVariant();

@@ -463,7 +463,8 @@ private Q_SLOTS:
         << "9.00.3042.00"
         << QJsonObject{{"logBackups", QJsonArray{"2026-03-01T10:00:00", "2026-03-02T16:17:01"}}}
         << "SIMPLE"
-        << "3/2/26 " + QLocale().toString(QTime(16, 17, 1), QLocale::LongFormat) << "NOTHING";
+        << "3/2/26 4:17:01 PM"
+        << "NOTHING";
   }
   void summaryRows() {
     QFETCH(QString, version);
