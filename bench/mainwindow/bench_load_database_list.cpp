@@ -24,30 +24,13 @@ int main(int argc, char** argv) {
   // The statements LoadDatabaseList sends (the list, its log figures, then row 0's details),
   // each result read in full.
   const QString first = window.grdOverview->model()->index(0, 0).data().toString();
-  const QString use = QStringLiteral("USE ") + QuoteSQLIdentifier(first);
-  const QString q = QuoteSQLString(first);
   auto raw = [&] {
     TDataStoreSQLServer& ds = *DataStore;
     ds.RunQuery(QStringLiteral("SELECT name, status FROM master..sysdatabases ORDER BY name"));
     Bench::Walk(*ds.Query);
     ds.RunQuery(QStringLiteral("DBCC SQLPERF(LOGSPACE)"));
     Bench::Walk(*ds.Query);
-    ds.ExecuteStatement(use);
-    ds.RunQuery(QStringLiteral("DBCC SQLPERF(LOGSPACE)"));
-    Bench::Walk(*ds.Query);
-    ds.ExecuteStatement(use);
-    ds.RunQuery(QStringLiteral("DBCC LOGINFO"));
-    Bench::Walk(*ds.Query);
-    ds.RunQuery(QStringLiteral("DBCC OPENTRAN"));
-    ds.RunQuery(QStringLiteral("SELECT * FROM sysfiles WHERE (status & 64) = 64"));
-    Bench::Walk(*ds.Query);
-    ds.RunQuery(QStringLiteral("SELECT DATABASEPROPERTYEX(N'%1', 'RECOVERY')").arg(q));
-    ds.RunQuery(QStringLiteral("SELECT TOP 1 a.backup_finish_date FROM msdb..backupset a WHERE "
-                               "a.database_name = N'%1'   AND a.type = 'L' ORDER BY "
-                               "a.backup_finish_date DESC")
-                    .arg(q));
-    ds.RunQuery(
-        QStringLiteral("SELECT log_reuse_wait_desc FROM sys.databases WHERE name = N'%1'").arg(q));
+    Bench::RawDetails(first);
   };
   auto op = [&] { window.LoadDatabaseList(); };
 

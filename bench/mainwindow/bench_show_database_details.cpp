@@ -29,25 +29,7 @@ int main(int argc, char** argv) {
     if (window.OverviewPage()->DatabaseName(r) == QLatin1String("Big")) big = r;
   window.FSelectedRow = big;
 
-  const QString use = QStringLiteral("USE [Big]");
-  auto raw = [&] {
-    TDataStoreSQLServer& ds = *DataStore;
-    ds.ExecuteStatement(use);
-    ds.RunQuery(QStringLiteral("DBCC SQLPERF(LOGSPACE)"));
-    Bench::Walk(*ds.Query);
-    ds.ExecuteStatement(use);
-    ds.RunQuery(QStringLiteral("DBCC LOGINFO"));
-    Bench::Walk(*ds.Query);
-    ds.RunQuery(QStringLiteral("DBCC OPENTRAN"));
-    ds.RunQuery(QStringLiteral("SELECT * FROM sysfiles WHERE (status & 64) = 64"));
-    Bench::Walk(*ds.Query);
-    ds.RunQuery(QStringLiteral("SELECT DATABASEPROPERTYEX(N'Big', 'RECOVERY')"));
-    ds.RunQuery(QStringLiteral("SELECT TOP 1 a.backup_finish_date FROM msdb..backupset a WHERE "
-                               "a.database_name = N'Big'   AND a.type = 'L' ORDER BY "
-                               "a.backup_finish_date DESC"));
-    ds.RunQuery(
-        QStringLiteral("SELECT log_reuse_wait_desc FROM sys.databases WHERE name = N'Big'"));
-  };
+  auto raw = [&] { Bench::RawDetails(QStringLiteral("Big")); };
   auto op = [&] {
     window.ShowDatabaseDetails();
     QCoreApplication::processEvents();

@@ -1,6 +1,7 @@
 #pragma once
 // Shared by the main window's benchmarks: a simulator, a connected window, timing and memory.
 
+#include "common/uCommon.h"
 #include "datastore/udmDataStoreSQLServer.h"
 #include "forms/ufrmMain.h"
 #include "uSqlSimProcess.h"
@@ -69,6 +70,30 @@ inline long long Walk(TResultSet& q) {
         break;
       }
   return sum;
+}
+
+// The statements ShowDatabaseDetails sends for one database, each result read in full: the
+// raw side of both benchmarks, kept in one place so it cannot drift from the window.
+inline void RawDetails(const QString& name) {
+  TDataStoreSQLServer& ds = *DataStore;
+  const QString use = QStringLiteral("USE ") + QuoteSQLIdentifier(name);
+  const QString q = QuoteSQLString(name);
+  ds.ExecuteStatement(use);
+  ds.RunQuery(QStringLiteral("DBCC SQLPERF(LOGSPACE)"));
+  Walk(*ds.Query);
+  ds.ExecuteStatement(use);
+  ds.RunQuery(QStringLiteral("DBCC LOGINFO"));
+  Walk(*ds.Query);
+  ds.RunQuery(QStringLiteral("DBCC OPENTRAN"));
+  ds.RunQuery(QStringLiteral("SELECT * FROM sysfiles WHERE (status & 64) = 64"));
+  Walk(*ds.Query);
+  ds.RunQuery(QStringLiteral("SELECT DATABASEPROPERTYEX(N'%1', 'RECOVERY')").arg(q));
+  ds.RunQuery(QStringLiteral("SELECT TOP 1 a.backup_finish_date FROM msdb..backupset a WHERE "
+                             "a.database_name = N'%1'   AND a.type = 'L' ORDER BY "
+                             "a.backup_finish_date DESC")
+                  .arg(q));
+  ds.RunQuery(
+      QStringLiteral("SELECT log_reuse_wait_desc FROM sys.databases WHERE name = N'%1'").arg(q));
 }
 
 inline double MedianMs(std::vector<double> v) {
