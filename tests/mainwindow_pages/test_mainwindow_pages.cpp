@@ -17,7 +17,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QLocale>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTest>
@@ -124,11 +127,11 @@ public:
     return n;
   }
 
-  void Click(QTableView* grid, int row, int column) {
+  void Click(QTableView* grid, int row, int column, bool wait = true) {
     const QModelIndex i = grid->model()->index(row, column);
     grid->scrollTo(i);
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(i).center());
-    WaitIdle();
+    if (wait) WaitIdle();
   }
 
   void ClickHeader(QTableView* grid, int section) {
@@ -584,6 +587,70 @@ private Q_SLOTS:
                      line.contains("N'x]; DROP DATABASE Sales; --'"),
                  qPrintable(line));
     QCOMPARE(s.Count("USE [x]]; DROP DATABASE Sales; --]"), 1);
+  }
+
+  void connectionLostBarAndReconnect() {
+    TWindowRun s;
+    const QJsonObject scenario =
+        Scenario("10.50.1600.1", {QJsonObject{{"name", "a"}}, QJsonObject{{"name", "b"}}});
+    QVERIFY(s.Start(scenario));
+    QVERIFY(s.Connect());
+    QVERIFY(!s.Window.pnlConnectionLost->isVisible());
+    QSignalSpy lost(s.Window.Session(), &TSession::ConnectionLost);
+    QJsonObject dropping = scenario;
+    dropping["faults"] =
+        QJsonArray{QJsonObject{{"statement", "loginfo"}, {"drop", "middle"}, {"count", 1}}};
+    QVERIFY(s.Sim.ApplyScenario(Json(dropping)));
+
+    s.Click(s.Window.grdOverview, 1, OV::colDBName);
+    const QString text = "The connection to the server was lost.";
+    QVERIFY(s.Window.pnlConnectionLost->isVisible());
+    QCOMPARE(s.Window.lblConnectionLost->text(), text);
+    QCOMPARE(s.Window.nsVLF->Notice(), text);
+    QCOMPARE(s.Window.nsFiles->Notice(), text);
+    QCOMPARE(s.Summary(SI::itmVirtualLogFiles), QString("n/a"));
+    // Another click says nothing new: the bar stays, the overview keeps its rows.
+    s.Click(s.Window.grdOverview, 0, OV::colDBName);
+    QCOMPARE(lost.size(), 1);
+    QCOMPARE(s.Window.nsSummary->Notice(), text);
+    QCOMPARE(s.Overview()->rowCount(), 2);
+
+    s.Window.btnReconnect->click();
+    QVERIFY(s.WaitIdle());
+    QVERIFY(!s.Window.pnlConnectionLost->isVisible());
+    QCOMPARE(s.Window.FSelectedRow, 0);
+    QCOMPARE(s.Window.nsVLF->Notice(), QString());
+    QCOMPARE(s.Window.memVLF->rowCount(), 4);
+    QCOMPARE(s.Summary(SI::itmVirtualLogFiles), QString("4"));
+  }
+
+  void busySignAndEscape() {
+    TWindowRun s;
+    const QJsonObject scenario =
+        Scenario("10.50.1600.1", {QJsonObject{{"name", "a"}}, QJsonObject{{"name", "b"}}});
+    QVERIFY(s.Start(scenario));
+    QVERIFY(s.Connect());
+    QVERIFY(!s.Window.pnlBusy->isVisible());
+    QJsonObject slow = scenario;
+    slow["faults"] =
+        QJsonArray{QJsonObject{{"statement", "loginfo"}, {"delayMs", 20000}, {"count", 1}}};
+    QVERIFY(s.Sim.ApplyScenario(Json(slow)));
+
+    s.Click(s.Window.grdOverview, 1, OV::colDBName, false);
+    QTRY_VERIFY(s.Window.pnlBusy->isVisible());
+    QTRY_VERIFY(s.Window.lblBusy->text().startsWith("DBCC LOGINFO ("));
+    // The window answers meanwhile.
+    s.Window.pgcDetails->setCurrentWidget(s.Window.tabVLF);
+    QCOMPARE(s.Window.pgcDetails->currentWidget(), s.Window.tabVLF);
+
+    s.Window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&s.Window));
+    QTest::keyClick(&s.Window, Qt::Key_Escape);
+    QTRY_VERIFY_WITH_TIMEOUT(!s.Window.IsBusy(), 5000);
+    QVERIFY(!s.Window.pnlBusy->isVisible());
+    QCOMPARE(s.Window.nsVLF->Notice(), QString("Loading was cancelled."));
+    QCOMPARE(s.Summary(SI::itmVirtualLogFiles), QString("n/a"));
+    QVERIFY(!s.Window.pnlConnectionLost->isVisible());
   }
 };
 
