@@ -110,6 +110,18 @@ private Q_SLOTS:
     QVERIFY(!reader.IsConnected());
   }
 
+  // The server went away while the connection was idle.
+  void serverGoneBetweenStatements() {
+    TSqlSimProcess sim;
+    QVERIFY2(sim.Start(Scenario()), qPrintable(sim.ErrorString()));
+    TLogReader reader;
+    QVERIFY(reader.Connect(Props(sim)).Outcome.IsOk());
+    sim.Stop();
+    const TDetailsSnapshot d = reader.ReadDetails("Sales");
+    QCOMPARE(d.DatabaseOutcome.Kind, K::ConnectionLost);
+    QVERIFY(reader.IsConnectionLost());
+  }
+
   void overviewWithoutListPermission() {
     TSqlSimProcess sim;
     QVERIFY2(sim.Start(Scenario({}, {"sysdatabases"})), qPrintable(sim.ErrorString()));
