@@ -8,6 +8,7 @@
 
 #include <QHeaderView>
 #include <QTableView>
+#include <limits>
 
 namespace {
 QVector<TGridColumn> FileColumns() {
@@ -37,6 +38,8 @@ QVector<TGridColumn> FileColumns() {
       col(TLogFilesPage::tr("Largest VLF (bytes)"), number, right, right, 0),
   };
   c[TLogFilesPage::colFileName].Elide = Qt::ElideMiddle;
+  // A path cut in the middle shows in full as the cell's tooltip.
+  c[TLogFilesPage::colFileName].HintWhenClipped = true;
   return c;
 }
 
@@ -74,16 +77,26 @@ void TLogFilesPage::Load(const TMemTable& vlf) {
   for (q.First(); !q.Eof() && row < m_model->RowCount(); q.Next(), ++row) {
     m_model->SetCell(colFileID, row, q.AsInteger(QStringLiteral("fileid")));
     m_model->SetCell(colFileName, row, q.AsString(QStringLiteral("filename")));
-    m_model->SetCell(colSize, row,
-                     FormatByteSize(q.AsLargeInt(QStringLiteral("size")) * PageBytes));
+    // The sizes show as text ("1.000 GB") and sort by their bytes.
+    const std::int64_t size = q.AsLargeInt(QStringLiteral("size")) * PageBytes;
+    m_model->SetCell(colSize, row, FormatByteSize(size));
+    m_model->SetSortKey(colSize, row, size);
     const std::int64_t maxSize = q.AsLargeInt(QStringLiteral("maxsize"));
-    m_model->SetCell(colMaxSize, row,
-                     maxSize == -1 ? tr("unlimited") : FormatByteSize(maxSize * PageBytes));
+    if (maxSize == -1) {
+      m_model->SetCell(colMaxSize, row, tr("unlimited"));
+      m_model->SetSortKey(colMaxSize, row, std::numeric_limits<qint64>::max());
+    } else {
+      m_model->SetCell(colMaxSize, row, FormatByteSize(maxSize * PageBytes));
+      m_model->SetSortKey(colMaxSize, row, maxSize * PageBytes);
+    }
     const std::int32_t growth = q.AsInteger(QStringLiteral("growth"));
-    if (q.AsInteger(QStringLiteral("status")) & 0x100000)
+    if (q.AsInteger(QStringLiteral("status")) & 0x100000) {
+      // A percentage has no byte value: these sort after the fixed steps, by their text.
       m_model->SetCell(colGrowth, row, tr("%1% increments").arg(growth));
-    else
+    } else {
       m_model->SetCell(colGrowth, row, FormatByteSize(std::int64_t(growth) * PageBytes));
+      m_model->SetSortKey(colGrowth, row, std::int64_t(growth) * PageBytes);
+    }
     m_model->SetCell(colLogicalName, row, q.AsString(QStringLiteral("name")));
   }
 
