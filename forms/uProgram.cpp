@@ -19,7 +19,7 @@ int RunProgram(const TCommandLine& commandLine) {
   QApplication::setApplicationDisplayName(QStringLiteral("Velmora"));
   QApplication::setOrganizationName(QStringLiteral("Quorvix"));
   // Ties the windows to the installed menu entry (the Wayland app id) and its icon.
-  QGuiApplication::setDesktopFileName(QStringLiteral("com.quorvix.Velmora"));
+  QGuiApplication::setDesktopFileName(QStringLiteral("com.quorvix.velmora"));
   InitApplicationFolders();
 
   TfrmMain mainWindow; // makes the program's resources available

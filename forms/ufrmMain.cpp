@@ -9,7 +9,9 @@
 #include "forms/uOverviewPage.h"
 #include "forms/uSummaryPage.h"
 #include "forms/uVLFPage.h"
+#if VELMORA_UPDATER
 #include "forms/ufrmCheckForUpdates.h"
+#endif
 #include "forms/ufrmMessageBox.h"
 #include "platform/gui/uFormStorage.h"
 #include "platform/gui/uGridView.h"
@@ -199,8 +201,11 @@ void TfrmMain::BuildToolbar() {
       makeAction("actRefreshDBList", tr("&Refresh database list"), tr("Refresh database list"), 3);
   actRefreshDBList->setShortcut(QKeySequence(Qt::Key_F5));
   actRefreshDBList->setEnabled(false);
+#if VELMORA_UPDATER
   actCheckForUpdates =
       makeAction("actCheckForUpdates", tr("Check for &updates..."), tr("Check for updates"), 4);
+  connect(actCheckForUpdates, &QAction::triggered, this, &TfrmMain::actCheckForUpdatesExecute);
+#endif
   actAbout = makeAction("actAbout", tr("&About Velmora"), tr("About"), 1);
   actAbout->setShortcut(QKeySequence(Qt::Key_F1));
   actExit = makeAction("actExit", tr("E&xit"), tr("Exit"), 2);
@@ -208,7 +213,6 @@ void TfrmMain::BuildToolbar() {
 
   connect(actConnectDB, &QAction::triggered, this, &TfrmMain::actConnectDBExecute);
   connect(actRefreshDBList, &QAction::triggered, this, &TfrmMain::actRefreshDBListExecute);
-  connect(actCheckForUpdates, &QAction::triggered, this, &TfrmMain::actCheckForUpdatesExecute);
   connect(actAbout, &QAction::triggered, this, &TfrmMain::actAboutExecute);
   connect(actExit, &QAction::triggered, this, &TfrmMain::actExitExecute);
 
@@ -230,7 +234,8 @@ void TfrmMain::BuildToolbar() {
   addSeparator("ToolButton5");
   addButton(actRefreshDBList, "ToolButton6");
   addSeparator("ToolButton4");
-  addButton(actCheckForUpdates, "ToolButton7");
+  // Built for a distribution, the package manager brings new versions: no update button.
+  if (actCheckForUpdates) addButton(actCheckForUpdates, "ToolButton7");
   addButton(actAbout, "ToolButton2");
   addSeparator("ToolButton8");
   addButton(actExit, "ToolButton3");
@@ -266,8 +271,10 @@ void TfrmMain::BuildMenu() {
   view->addAction(actPreviousPage);
   QMenu* help = bar->addMenu(tr("&Help"));
   help->setObjectName("mnuHelp");
-  help->addAction(actCheckForUpdates);
-  help->addSeparator();
+  if (actCheckForUpdates) {
+    help->addAction(actCheckForUpdates);
+    help->addSeparator();
+  }
   help->addAction(actAbout);
 }
 
@@ -569,8 +576,10 @@ void TfrmMain::LoadLogSummary(const QString& name) {
 }
 
 void TfrmMain::actCheckForUpdatesExecute() {
+#if VELMORA_UPDATER
   TfrmCheckForUpdates dialog(this);
   ModalHook::Exec(dialog);
+#endif
 }
 
 void TfrmMain::actAboutExecute() {
