@@ -19,6 +19,37 @@ QString HelpText(const QCommandLineParser& parser) {
   return text;
 }
 
+// Qt's own options (-style fusion, -platform wayland, ...) are the application object's to
+// read; the parser leaves them alone.
+QStringList WithoutQtOptions(const QStringList& arguments) {
+  static const QStringList withValue = {
+      QStringLiteral("style"),           QStringLiteral("stylesheet"),
+      QStringLiteral("platform"),        QStringLiteral("platformpluginpath"),
+      QStringLiteral("platformtheme"),   QStringLiteral("plugin"),
+      QStringLiteral("qwindowgeometry"), QStringLiteral("qwindowtitle"),
+      QStringLiteral("qwindowicon"),     QStringLiteral("display"),
+      QStringLiteral("geometry"),        QStringLiteral("session")};
+  static const QStringList flags = {QStringLiteral("reverse"), QStringLiteral("widgetcount"),
+                                    QStringLiteral("nograb"), QStringLiteral("dograb"),
+                                    QStringLiteral("sync")};
+  QStringList out = arguments.mid(0, 1);
+  for (qsizetype i = 1; i < arguments.size(); ++i) {
+    const QString& a = arguments[i];
+    if (a == u"--") {
+      out << arguments.mid(i);
+      break;
+    }
+    const QString name = a.startsWith(QLatin1String("--")) ? a.mid(2) : a.mid(1);
+    if (a.startsWith(u'-') && withValue.contains(name.section(u'=', 0, 0))) {
+      if (!name.contains(u'=')) ++i; // the value follows
+      continue;
+    }
+    if (a.startsWith(u'-') && flags.contains(name)) continue;
+    out << a;
+  }
+  return out;
+}
+
 bool AsksForPassword(const QStringList& arguments) {
   for (qsizetype i = 1; i < arguments.size(); ++i) {
     const QString& a = arguments[i];
@@ -58,7 +89,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
   if (AsksForPassword(arguments))
     return fail(tr("a password is never taken from the command line; type it in the Connect "
                    "dialog."));
-  if (!parser.parse(arguments)) return fail(parser.errorText());
+  if (!parser.parse(WithoutQtOptions(arguments))) return fail(parser.errorText());
   if (parser.isSet(help)) {
     result.Action = TCommandLine::ShowHelp;
     result.Output = HelpText(parser);

@@ -65,6 +65,11 @@ private Q_SLOTS:
     QTest::newRow("stray argument") << QStringList{"sql01"} << error << ""
                                     << "" << false << ""
                                     << "unexpected argument 'sql01'";
+    QTest::newRow("Qt's own options pass")
+        << QStringList{"-style", "fusion", "-S", "sql01", "-platform=xcb", "-reverse"} << run
+        << "sql01"
+        << "" << false << ""
+        << "";
     QTest::newRow("missing value") << QStringList{"-S"} << error << ""
                                    << "" << false << ""
                                    << "Missing value";
