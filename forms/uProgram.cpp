@@ -16,7 +16,8 @@ int RunProgram() {
 
 int RunProgram(const TCommandLine& commandLine) {
   QApplication::setApplicationName(QStringLiteral("Velmora"));
-  QApplication::setApplicationDisplayName(QStringLiteral("Velmora"));
+  // No display name of its own: Qt would append it to every title ("Velmora - SQL01 —
+  // Velmora"); the application name stands in for it wherever it is asked for.
   QApplication::setOrganizationName(QStringLiteral("Quorvix"));
   // Ties the windows to the installed menu entry (the Wayland app id) and its icon.
   QGuiApplication::setDesktopFileName(QStringLiteral("com.quorvix.velmora"));
