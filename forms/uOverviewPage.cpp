@@ -5,6 +5,7 @@
 #include "platform/gui/uGridView.h"
 #include "platform/gui/uNoticeStack.h"
 
+#include <QEvent>
 #include <QHeaderView>
 #include <QTableView>
 #include <string_view>
@@ -76,6 +77,23 @@ TOverviewPage::TOverviewPage(QTableView* grid, TNoticeStack* notice, QObject* pa
             if (from.column() <= colDBName && colDBName <= to.column()) m_rowOfValid = false;
           });
   grid->horizontalHeader()->resizeSection(colUpdated, 120);
+  UpdateHighlightColor();
+  grid->installEventFilter(this);
+}
+
+bool TOverviewPage::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_grid && event->type() == QEvent::PaletteChange) UpdateHighlightColor();
+  return QObject::eventFilter(watched, event);
+}
+
+void TOverviewPage::UpdateHighlightColor() {
+  const QColor base = m_grid->palette().color(QPalette::Base);
+  const QColor highlight = LogSpaceHighlightColor(base.lightnessF() < 0.5);
+  if (highlight == m_highlight) return;
+  m_highlight = highlight;
+  const TGridUpdateGuard update(*m_model);
+  for (int r = 0; r < m_model->RowCount(); ++r)
+    if (m_model->Color(colUsed, r).isValid()) m_model->SetColor(colUsed, r, m_highlight);
 }
 
 int TOverviewPage::RowCount() const {
@@ -213,11 +231,11 @@ void TOverviewPage::ApplyLogSpace(const QVector<TLogSpace>& figures, const QDate
 
 void TOverviewPage::ApplyLogSpaceRow(int row, double logSizeMB, double usedPercent,
                                      const QDateTime& readAt) {
-  static const QColor highlight = LogSpaceHighlightColor();
   const double used = TruncateDecimals(usedPercent, 2);
   m_model->SetNumber(colLogSize, row, TruncateDecimals(logSizeMB, 4));
   m_model->SetNumber(colUsed, row, used);
-  m_model->SetColor(colUsed, row, IsLogSpaceHighlighted(NameAt(row), used) ? highlight : QColor());
+  m_model->SetColor(colUsed, row,
+                    IsLogSpaceHighlighted(NameAt(row), used) ? m_highlight : QColor());
   m_model->SetTime(colUpdated, row, readAt);
   for (int c = colLogSize; c <= colUpdated; ++c)
     m_model->SetEmpty(c, row, false);

@@ -3,6 +3,7 @@
 
 #include "session/uSnapshots.h"
 
+#include <QColor>
 #include <QDateTime>
 #include <QObject>
 #include <QString>
@@ -51,11 +52,15 @@ private:
   void ApplyLogSpaceRow(int row, double logSizeMB, double usedPercent,
                         const QDateTime& readAt); // within an open model update
   void BuildNameIndex();
+  // Follows the grid's palette: a light or a dark highlight, and the rows shown recoloured.
+  void UpdateHighlightColor();
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void BuildNameSlots(); // from m_nameChars and m_nameEnds
 
   QTableView* m_grid;
   TNoticeStack* m_notice;
   TGridModel* m_model;
+  QColor m_highlight;
   struct TNameSlot {
     std::uint32_t Hash = 0;
     int Row = -1; // -1: free

@@ -272,11 +272,26 @@ private Q_SLOTS:
     QCOMPARE(s.Count("DBCC SQLPERF"), perf + 1); // a selection refreshes the log figures
     QVERIFY(s.Sim.LogLines().contains("USE [a6]"));
 
+    // Several rows selected: only the current row is shown, and it loads once.
+    QTableView* grid = s.Window.grdOverview;
+    const QModelIndex third = grid->model()->index(2, OV::colStatus);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                      grid->visualRect(third).center());
+    QVERIFY(s.WaitIdle());
+    QCOMPARE(grid->selectionModel()->selectedRows().size(), 4);
+    QCOMPARE(s.Window.FSelectedRow, 2);
+    QCOMPARE(s.Window.pnlHeaderDetails->Caption(), QString("T-log details for database: a3"));
+    QCOMPARE(s.Count("DBCC LOGINFO"), 3);
+    QTest::keyClick(grid, Qt::Key_A, Qt::ControlModifier);
+    QVERIFY(s.WaitIdle());
+    QCOMPARE(grid->selectionModel()->selectedRows().size(), grid->model()->rowCount());
+    QCOMPARE(s.Count("DBCC LOGINFO"), 3);
+
     s.Refresh();
     QCOMPARE(s.Window.FSelectedRow, 0);
     QCOMPARE(s.Window.grdOverview->currentIndex().row(), 0);
     QCOMPARE(s.Window.pnlHeaderDetails->Caption(), QString("T-log details for database: a1"));
-    QCOMPARE(s.Count("DBCC LOGINFO"), 3);
+    QCOMPARE(s.Count("DBCC LOGINFO"), 4);
   }
 
   void sortingKeepsTheShownRow() {
@@ -354,6 +369,16 @@ private Q_SLOTS:
     QCOMPARE(Cell(f, 0, FC::colFileID), QString("3"));
     s.ClickHeader(s.Window.grdFileDetails, FC::colLogicalName);
     QCOMPARE(Cell(f, 0, FC::colFileID), QString("2"));
+    // Sizes sort by their bytes (as text "1.000 MB" would come before "800.000 kB"); the
+    // text shown stays.
+    f->sort(FC::colSize, Qt::AscendingOrder);
+    QCOMPARE(Cell(f, 0, FC::colSize), QString("800.000 kB"));
+    QCOMPARE(Cell(f, 1, FC::colSize), QString("1.000 MB"));
+    f->sort(FC::colMaxSize, Qt::DescendingOrder); // unlimited is the largest
+    QCOMPARE(Cell(f, 0, FC::colMaxSize), QString("unlimited"));
+    // A path too long for its cell shows in full as its tooltip.
+    QCOMPARE(f->index(0, FC::colFileName).data(Qt::ToolTipRole).toString(),
+             Cell(f, 0, FC::colFileName));
   }
 
   void vlfPageShapes_data() {
