@@ -500,7 +500,5 @@ private Q_SLOTS:
   }
 };
 
-Q_DECLARE_METATYPE(TLoopbackRoute)
-
 QTEST_MAIN(TestUpdateDialogs)
 #include "test_updatedialogs.moc"
