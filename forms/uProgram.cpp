@@ -1,6 +1,7 @@
 #include "forms/uProgram.h"
 
 #include "common/uCommon.h"
+#include "common/uCommonGUI.h"
 #include "common/udmCommon.h"
 #include "forms/ufrmConnectToDatabase.h"
 #include "forms/ufrmMain.h"
@@ -9,6 +10,7 @@
 #include <QApplication>
 
 int RunProgram() {
+  IgnoreFileSizeLimitSignal();
   QApplication::setApplicationName(QStringLiteral("Velmora"));
   QApplication::setApplicationDisplayName(QStringLiteral("Velmora"));
   QApplication::setOrganizationName(QStringLiteral("Quorvix"));
@@ -20,10 +22,13 @@ int RunProgram() {
   frmMessageBox = &messageBox;
   TdmMain dataModule; // loads UserSettingsFile(); writes it when destroyed
   dmMain = &dataModule;
+  ReportSettingsSaveFailures(dataModule);
   InstallConnectDialog();
 
   mainWindow.showMaximized();
   const int rc = QApplication::exec();
+  // The last write while the message box can still say that it failed.
+  if (dataModule.iniUser.IsModified()) dataModule.SaveSettings();
 
   dmMain = nullptr;
   frmMessageBox = nullptr;
