@@ -42,7 +42,11 @@ qint64 Int(const QJsonObject& o, const char* key, qint64 def, const QString& whe
   if (v.isUndefined() || v.isNull()) return def;
   if (!v.isDouble())
     Fail(QStringLiteral("%1: \"%2\" must be a number").arg(where, QLatin1String(key)));
-  return qint64(v.toDouble());
+  const double d = v.toDouble();
+  // JSON numbers are doubles: one outside the 64-bit range (1e300) has no integer value.
+  if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0))
+    Fail(QStringLiteral("%1: \"%2\" is out of range").arg(where, QLatin1String(key)));
+  return qint64(d);
 }
 
 double Num(const QJsonObject& o, const char* key, double def, const QString& where) {
