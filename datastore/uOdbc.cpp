@@ -157,6 +157,12 @@ std::vector<TOdbcDiagRecord> TOdbcConnection::Open(const QString& connectionStri
   return {};
 }
 
+void TOdbcConnection::Swap(TOdbcConnection& other) noexcept {
+  std::swap(m_env, other.m_env);
+  std::swap(m_dbc, other.m_dbc);
+  std::swap(m_open, other.m_open);
+}
+
 void TOdbcConnection::Close() {
   if (m_open) SQLDisconnect(m_dbc.Get());
   m_open = false;

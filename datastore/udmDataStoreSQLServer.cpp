@@ -16,7 +16,6 @@ std::unique_ptr<TDataStoreSQLServer> DataStore;
 
 namespace {
 
-constexpr int kLoginTimeoutSeconds = 15;
 const char* const kApplicationName = "Tessaly GUI";
 
 QString Tr(const char* text) {
@@ -31,9 +30,10 @@ TOdbcConnectionString ApplyConnectionProperties(const TOdbcConnection& target,
 }
 
 std::vector<TOdbcDiagRecord> Open(TOdbcConnection& connection,
-                                  const TOdbcConnectionString& settings) {
+                                  const TOdbcConnectionString& settings, const TLoginLimits& limits,
+                                  const TLoginCancel* cancel = nullptr, TLoginEnd* end = nullptr) {
   if (!settings.Error.isEmpty()) throw TOdbcError(settings.Error);
-  return connection.Open(settings.Text, kLoginTimeoutSeconds);
+  return OpenWithinLimits(connection, settings.Text, settings.Host, limits, cancel, end);
 }
 
 // The text of a caught failure: all lines of the driver's records, or the error's own message.
@@ -82,11 +82,11 @@ struct TDataStoreSQLServer::Impl {
   std::optional<TOdbcConnectionString> Settings;
 
   // Opens a configured but closed connection first, as every access of the client does.
-  void EnsureOpen(std::vector<TOdbcDiagRecord>& info) {
+  void EnsureOpen(std::vector<TOdbcDiagRecord>& info, const TLoginLimits& limits) {
     if (Connection.IsOpen()) return;
     if (!Settings)
       throw TOdbcError(Tr("The data store is not connected: no server has been chosen yet."));
-    Append(info, Open(Connection, *Settings));
+    Append(info, Open(Connection, *Settings, limits));
   }
 };
 
@@ -119,7 +119,7 @@ bool TDataStoreSQLServer::InitWithConnProps(TSQLConnectionProperties Props) {
   Connected = false;
   try {
     d->Settings = ApplyConnectionProperties(d->Connection, Props, QLatin1String(kApplicationName));
-    HandleInfoMessage(JoinDiagnostics(Open(d->Connection, *d->Settings), true));
+    HandleInfoMessage(JoinDiagnostics(Open(d->Connection, *d->Settings, LoginLimits), true));
     Connected = true;
     const QString version = d->Connection.DbmsVersion();
     if (const std::optional<int> major = ServerMajorVersion(version))
@@ -131,11 +131,18 @@ bool TDataStoreSQLServer::InitWithConnProps(TSQLConnectionProperties Props) {
 }
 
 bool TDataStoreSQLServer::TestConnection(TSQLConnectionProperties Props) {
+  return TestConnection(std::move(Props), nullptr);
+}
+
+bool TDataStoreSQLServer::TestConnection(TSQLConnectionProperties Props, const TLoginCancel* cancel,
+                                         TLoginEnd* end) {
   Errors.clear();
+  if (end) *end = TLoginEnd::DriverFailed;
   try {
     // The client's defaults: no application name and no message handler.
     TOdbcConnection temporary;
-    Open(temporary, ApplyConnectionProperties(temporary, Props, QString()));
+    Open(temporary, ApplyConnectionProperties(temporary, Props, QString()), LoginLimits, cancel,
+         end);
     return true;
   } catch (const std::exception& e) {
     Errors << Tr("Error connecting to database (%1) on instance (%2): %3")
@@ -170,7 +177,7 @@ bool TDataStoreSQLServer::Run(const QString& text, bool openResult) {
   std::vector<TOdbcDiagRecord> info;
   bool ok = true;
   try {
-    d->EnsureOpen(info);
+    d->EnsureOpen(info, LoginLimits);
     TOdbcStatement statement(d->Connection);
     const SQLHSTMT stmt = statement.Handle();
     SQLRETURN rc = SQLExecDirectW(stmt, const_cast<SQLWCHAR*>(ToSqlW(text)), SQL_NTS);
@@ -200,7 +207,7 @@ bool TDataStoreSQLServer::Run(const QString& text, bool openResult) {
 
 QString TDataStoreSQLServer::GetServerVersionName() {
   std::vector<TOdbcDiagRecord> info;
-  d->EnsureOpen(info);
+  d->EnsureOpen(info, LoginLimits);
   HandleInfoMessage(JoinDiagnostics(info, true));
   return ServerVersionName(d->Connection.DbmsVersion());
 }

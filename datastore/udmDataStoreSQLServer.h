@@ -1,6 +1,7 @@
 #pragma once
 // The SQL Server data store over ODBC (unixODBC with FreeTDS or Microsoft's driver).
 
+#include "datastore/uLoginAttempt.h"
 #include "datastore/uResultSet.h"
 #include "datastore/udmDataStoreBase.h"
 
@@ -15,6 +16,9 @@ public:
   bool ExecuteSQL() override;
   bool OpenQuery() override;
   bool TestConnection(TSQLConnectionProperties Props) override;
+  // The same, ended early when `cancel` is set (from any thread); *end says how it ended.
+  bool TestConnection(TSQLConnectionProperties Props, const TLoginCancel* cancel,
+                      TLoginEnd* end = nullptr);
   bool ExecuteStatement(const QString& Text) override;
 
   bool RunQuery(const QString& Text);
@@ -25,6 +29,8 @@ public:
   // messages, lines joined by CR LF, most recent first.
   QStringList InfoMessages;
   bool IsSQL2005OrNewer = false;
+  // Every login of this store ends within these limits (uLoginAttempt.h).
+  TLoginLimits LoginLimits;
 
 private:
   // Appends one entry: all lines of one failed operation.

@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QFrame>
 #include <QIcon>
 #include <QLabel>
@@ -20,6 +21,7 @@
 #include <QShowEvent>
 #include <QTabWidget>
 #include <QToolButton>
+#include <thread>
 
 namespace {
 
@@ -343,16 +345,16 @@ void TfrmConnect::btnOKClick() {
   FillConnectionProperties();
 
   bool passed = false;
+  TLoginEnd end = TLoginEnd::DriverFailed;
   {
     const TBusyCursor busy;
-    // Paint the cursor change; no user input may slip in while the test runs.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-
     // The current connection ends here, whatever the test gives.
     DataStore.reset();
     DataStore = std::make_unique<TDataStoreSQLServer>();
-    passed = DataStore->TestConnection(ConnectionProperties);
+    passed = RunConnectionTest(end);
   }
+  // Cancelled by the user: back to the dialog, nothing to report.
+  if (!passed && end == TLoginEnd::Canceled) return;
 
   if (passed) {
     dmMain->SaveRecentConnection(ConnectionProperties);
@@ -369,6 +371,41 @@ void TfrmConnect::btnOKClick() {
     text += error + QStringLiteral("\r\n");
   frmMessageBox->ShowError(tr("Connection failure"), text);
   setResult(0);
+}
+
+bool TfrmConnect::RunConnectionTest(TLoginEnd& end) {
+  // Only Cancel stays usable while the test runs.
+  QList<QWidget*> disabled;
+  for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    if (w != btnCancel && w->isEnabled()) {
+      w->setEnabled(false);
+      disabled << w;
+    }
+  TLoginCancel cancel;
+  FLoginCancel = &cancel;
+  TDataStoreSQLServer* store = DataStore.get();
+  const TSQLConnectionProperties props = ConnectionProperties;
+  bool passed = false;
+  QEventLoop loop;
+  std::thread worker([&] {
+    passed = store->TestConnection(props, &cancel, &end);
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+  });
+  loop.exec();
+  worker.join();
+  FLoginCancel = nullptr;
+  for (QWidget* w : std::as_const(disabled))
+    w->setEnabled(true);
+  UpdateOKButton();
+  return passed;
+}
+
+void TfrmConnect::reject() {
+  if (FLoginCancel) {
+    FLoginCancel->Cancel();
+    return;
+  }
+  QDialog::reject();
 }
 
 TConnectDialogOutcome ExecuteConnectDialog(QWidget* owner) {

@@ -3,6 +3,7 @@
 // connection with a fresh data store before it closes with OK.
 
 #include "common/uCommon.h"
+#include "datastore/uLoginAttempt.h"
 #include "forms/ufrmMain.h"
 
 #include <QDialog>
@@ -63,6 +64,10 @@ public Q_SLOTS:
   void edtSQLLoginChange();
   void btnOKClick();
 
+  // Cancel, Esc and the close button: during a connection test they stop the test and
+  // leave the dialog open; otherwise they close it.
+  void reject() override;
+
 protected:
   void showEvent(QShowEvent* event) override;
 
@@ -77,7 +82,11 @@ private:
   // The steps of a change of the server box made by choosing rather than typing.
   void ServerChosen();
 
+  // The connection test runs off the GUI thread; the dialog stays responsive for Cancel.
+  bool RunConnectionTest(TLoginEnd& end);
+
   QStringList FRecentLines;
+  TLoginCancel* FLoginCancel = nullptr; // set while a connection test runs
 };
 
 // Creates the dialog owned by `owner`, shows it modally and destroys it.

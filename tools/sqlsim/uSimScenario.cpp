@@ -451,7 +451,7 @@ std::shared_ptr<const TSimScenario> ParseScenario(const QByteArray& json, QStrin
       const QString w = QStringLiteral("a fault");
       CheckKeys(o,
                 {"pattern", "statement", "login", "delayMs", "error", "errors", "drop", "malformed",
-                 "count"},
+                 "count", "loginReply", "intervalMs"},
                 w);
       TSimFault f;
       const QString pattern = Str(o, "pattern", QString(), w);
@@ -462,8 +462,13 @@ std::shared_ptr<const TSimScenario> ParseScenario(const QByteArray& json, QStrin
                    .arg(pattern, f.Pattern.errorString()));
       }
       f.Statement = Str(o, "statement", QString(), w).toLower();
-      if (pattern.isEmpty() && f.Statement.isEmpty())
-        Fail(QStringLiteral("a fault needs \"pattern\" or \"statement\""));
+      f.LoginReply = Str(o, "loginReply", QString(), w).toLower();
+      if (!f.LoginReply.isEmpty() && f.LoginReply != QLatin1String("trickle") &&
+          f.LoginReply != QLatin1String("stream"))
+        Fail(QStringLiteral("a fault: \"loginReply\" must be \"trickle\" or \"stream\""));
+      f.IntervalMs = int(std::clamp<qint64>(Int(o, "intervalMs", 1000, w), 1, 3600000));
+      if (pattern.isEmpty() && f.Statement.isEmpty() && f.LoginReply.isEmpty())
+        Fail(QStringLiteral("a fault needs \"pattern\", \"statement\" or \"loginReply\""));
       if (!f.Statement.isEmpty() && !StatementKeys().contains(f.Statement))
         Fail(QStringLiteral("a fault: unknown statement key \"%1\"").arg(f.Statement));
       f.Login = Str(o, "login", QString(), w);
