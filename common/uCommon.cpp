@@ -8,6 +8,8 @@
 #include <windows.h>
 
 #include <shlobj.h>
+#else
+#include <csignal>
 #endif
 
 namespace {
@@ -79,6 +81,12 @@ const QString& CommonDataFolder() {
 }
 const QString& UserSettingsFile() {
   return AppFolders().settingsFile;
+}
+
+void IgnoreFileSizeLimitSignal() {
+#ifndef Q_OS_WIN
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
 }
 
 void InitApplicationFolders(const QString& userBase, const QString& commonBase) {

@@ -1,6 +1,7 @@
 #pragma once
 // The SQL Server data store over ODBC (unixODBC with FreeTDS or Microsoft's driver).
 
+#include "datastore/uLoginAttempt.h"
 #include "datastore/uOdbc.h"
 #include "datastore/uResultSet.h"
 #include "datastore/udmDataStoreBase.h"
@@ -17,6 +18,9 @@ public:
   bool ExecuteSQL() override;
   bool OpenQuery() override;
   bool TestConnection(TSQLConnectionProperties Props) override;
+  // The same, ended early when `cancel` is set (from any thread); *end says how it ended.
+  bool TestConnection(TSQLConnectionProperties Props, const TLoginCancel* cancel,
+                      TLoginEnd* end = nullptr);
   bool ExecuteStatement(const QString& Text) override;
 
   bool RunQuery(const QString& Text);
@@ -43,6 +47,10 @@ public:
   // and refuses every later one with SQLSTATE HY008 until ResetCancel.
   void Cancel();
   void ResetCancel();
+  // How the last login of this store ended (a cancelled one: TLoginEnd::Canceled).
+  TLoginEnd LastLoginEnd() const;
+  // Every login of this store ends within these limits (uLoginAttempt.h).
+  TLoginLimits LoginLimits;
 
 private:
   // Appends one entry: all lines of one failed operation.

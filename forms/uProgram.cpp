@@ -2,6 +2,7 @@
 
 #include "common/uCommandLine.h"
 #include "common/uCommon.h"
+#include "common/uCommonGUI.h"
 #include "common/udmCommon.h"
 #include "forms/ufrmConnectToDatabase.h"
 #include "forms/ufrmMain.h"
@@ -15,6 +16,7 @@ int RunProgram() {
 }
 
 int RunProgram(const TCommandLine& commandLine) {
+  IgnoreFileSizeLimitSignal();
   QApplication::setApplicationName(QStringLiteral("Velmora"));
   // No display name of its own: Qt would append it to every title ("Velmora - SQL01 —
   // Velmora"); the application name stands in for it wherever it is asked for.
@@ -30,6 +32,7 @@ int RunProgram(const TCommandLine& commandLine) {
   frmMessageBox = &messageBox;
   TdmMain dataModule; // loads UserSettingsFile(); writes it when destroyed
   dmMain = &dataModule;
+  ReportSettingsSaveFailures(dataModule);
   InstallConnectDialog();
   if (commandLine.HasConnectOptions())
     SetConnectDialogPreset(
@@ -37,6 +40,8 @@ int RunProgram(const TCommandLine& commandLine) {
 
   mainWindow.showMaximized();
   const int rc = QApplication::exec();
+  // The last write while the message box can still say that it failed.
+  if (dataModule.iniUser.IsModified()) dataModule.SaveSettings();
 
   dmMain = nullptr;
   frmMessageBox = nullptr;

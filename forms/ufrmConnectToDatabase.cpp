@@ -386,16 +386,10 @@ void TfrmConnect::btnOKClick() {
   TConnectionTest test;
   {
     const TBusyCursor busy;
-    QEventLoop loop;
-    connect(session.get(), &TSession::ConnectionTested, &loop,
-            [&](int, const TConnectionTest& result) {
-              test = result;
-              loop.quit();
-            });
-    session->TestConnection(ConnectionProperties);
-    // Windows keep painting; no user input may slip in while the test runs.
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    test = RunConnectionTest(*session);
   }
+  // Cancelled by the user: back to the dialog, nothing to report.
+  if (test.Cancelled) return;
 
   if (test.Passed) {
     FSession = std::move(session);
@@ -417,6 +411,38 @@ void TfrmConnect::btnOKClick() {
 
 std::unique_ptr<TSession> TfrmConnect::TakeSession() {
   return std::move(FSession);
+}
+
+TConnectionTest TfrmConnect::RunConnectionTest(TSession& session) {
+  // Only Cancel stays usable while the test runs: it stops the login (reject() below).
+  QList<QWidget*> disabled;
+  for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    if (w != btnCancel && w->isEnabled()) {
+      w->setEnabled(false);
+      disabled << w;
+    }
+  TConnectionTest test;
+  QEventLoop loop;
+  connect(&session, &TSession::ConnectionTested, &loop, [&](int, const TConnectionTest& result) {
+    test = result;
+    loop.quit();
+  });
+  FTestSession = &session;
+  session.TestConnection(ConnectionProperties);
+  loop.exec();
+  FTestSession = nullptr;
+  for (QWidget* w : std::as_const(disabled))
+    w->setEnabled(true);
+  UpdateOKButton();
+  return test;
+}
+
+void TfrmConnect::reject() {
+  if (FTestSession) {
+    FTestSession->Cancel();
+    return;
+  }
+  QDialog::reject();
 }
 
 TConnectDialogOutcome ExecuteConnectDialog(QWidget* owner) {

@@ -76,6 +76,10 @@ public Q_SLOTS:
   void edtSQLLoginChange();
   void btnOKClick();
 
+  // Cancel, Esc and the close button: during a connection test they stop the test and
+  // leave the dialog open; otherwise they close it.
+  void reject() override;
+
 protected:
   void showEvent(QShowEvent* event) override;
 
@@ -91,8 +95,12 @@ private:
   void ServerChosen();
   void ApplyPreset();
 
+  // The connection test runs on the session's worker; the dialog stays responsive for Cancel.
+  TConnectionTest RunConnectionTest(TSession& session);
+
   QStringList FRecentLines;
   std::unique_ptr<TSession> FSession;
+  TSession* FTestSession = nullptr; // set while a connection test runs
 };
 
 // Creates the dialog owned by `owner`, shows it modally and destroys it.

@@ -185,6 +185,7 @@ bool TLogReader::IsConnected() const {
 TConnectionTest TLogReader::TestConnection(const TSQLConnectionProperties& props) {
   TConnectionTest test;
   test.Passed = m_store->TestConnection(props);
+  test.Cancelled = !test.Passed && m_store->LastLoginEnd() == TLoginEnd::Canceled;
   test.Errors = m_store->Errors;
   return test;
 }

@@ -124,6 +124,7 @@ struct TConnectSnapshot {
 
 struct TConnectionTest {
   bool Passed = false;
+  bool Cancelled = false; // the user stopped the login
   QStringList Errors;
 };
 
