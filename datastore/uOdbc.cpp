@@ -16,6 +16,12 @@ bool IsPrefixGroup(QStringView group) {
          group.contains(QLatin1String("ODBC"), Qt::CaseInsensitive);
 }
 
+// Carries the SQLSTATE ODBC gives a closed connection, so callers see it as one.
+[[noreturn]] void ThrowNotOpen() {
+  const QString text = QCoreApplication::translate("TOdbc", "The connection is not open.");
+  throw TOdbcError(text, {TOdbcDiagRecord{QStringLiteral("08003"), 0, text}});
+}
+
 } // namespace
 
 QString StripDriverPrefixes(const QString& text) {
@@ -63,17 +69,18 @@ QString JoinDiagnostics(const std::vector<TOdbcDiagRecord>& records, bool mostRe
   return lines.join(QLatin1String("\r\n"));
 }
 
-TOdbcError::TOdbcError(const QString& text)
-    : std::runtime_error(text.toStdString()), m_text(text) {}
+TOdbcError::TOdbcError(const QString& text, std::vector<TOdbcDiagRecord> records)
+    : std::runtime_error(text.toStdString()), m_text(text), m_records(std::move(records)) {}
 
 void OdbcCheck(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, const char* what) {
   if (OdbcSucceeded(rc)) return;
-  QString text = JoinDiagnostics(CollectDiagnostics(handleType, handle), false);
+  std::vector<TOdbcDiagRecord> records = CollectDiagnostics(handleType, handle);
+  QString text = JoinDiagnostics(records, false);
   if (text.isEmpty())
     text = QCoreApplication::translate("TOdbc", "The ODBC call %1 failed (return code %2).")
                .arg(QLatin1String(what))
                .arg(rc);
-  throw TOdbcError(text);
+  throw TOdbcError(text, std::move(records));
 }
 
 TOdbcHandle::TOdbcHandle(SQLSMALLINT type, SQLHANDLE parent) : m_type(type) {
@@ -164,8 +171,7 @@ void TOdbcConnection::Close() {
 }
 
 QString TOdbcConnection::DbmsVersion() const {
-  if (!m_open)
-    throw TOdbcError(QCoreApplication::translate("TOdbc", "The connection is not open."));
+  if (!m_open) ThrowNotOpen();
   SQLWCHAR buffer[256] = {};
   SQLSMALLINT length = 0;
   OdbcCheck(SQLGetInfoW(m_dbc.Get(), SQL_DBMS_VER, buffer, SQLSMALLINT(sizeof(buffer)), &length),
@@ -177,7 +183,6 @@ QString TOdbcConnection::DbmsVersion() const {
 }
 
 TOdbcStatement::TOdbcStatement(const TOdbcConnection& connection) {
-  if (!connection.IsOpen())
-    throw TOdbcError(QCoreApplication::translate("TOdbc", "The connection is not open."));
+  if (!connection.IsOpen()) ThrowNotOpen();
   m_stmt = TOdbcHandle(SQL_HANDLE_STMT, connection.Handle());
 }

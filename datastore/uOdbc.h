@@ -30,14 +30,17 @@ QString StripDriverPrefixes(const QString& text);
 // The texts of the records, one line each, joined by CR LF.
 QString JoinDiagnostics(const std::vector<TOdbcDiagRecord>& records, bool mostRecentFirst);
 
-// A failed ODBC call: its message is every diagnostic line of the call, joined by CR LF.
+// A failed ODBC call: its message is every diagnostic line of the call, joined by CR LF. The
+// records keep SQLSTATE and server error number, which tell a lost connection from a refusal.
 class TOdbcError : public std::runtime_error {
 public:
-  explicit TOdbcError(const QString& text);
+  explicit TOdbcError(const QString& text, std::vector<TOdbcDiagRecord> records = {});
   const QString& Text() const { return m_text; }
+  const std::vector<TOdbcDiagRecord>& Records() const { return m_records; }
 
 private:
   QString m_text;
+  std::vector<TOdbcDiagRecord> m_records;
 };
 
 // Throws TOdbcError with the handle's records when rc is not a success; `what` names the call

@@ -6,13 +6,13 @@
 #include "datastore/uServerVersion.h"
 
 #include <QCoreApplication>
+#include <atomic>
+#include <mutex>
 #include <optional>
 
 #ifdef _WIN32
 #include <objbase.h>
 #endif
-
-std::unique_ptr<TDataStoreSQLServer> DataStore;
 
 namespace {
 
@@ -68,7 +68,7 @@ void Append(std::vector<TOdbcDiagRecord>& to, std::vector<TOdbcDiagRecord> recor
   }
   QString text = JoinDiagnostics(records, false);
   if (text.isEmpty()) text = Tr("The server reported a failure without a message.");
-  throw TOdbcError(text);
+  throw TOdbcError(text, std::move(records));
 }
 
 } // namespace
@@ -80,6 +80,13 @@ struct TDataStoreSQLServer::Impl {
   QString QueryText;
   // Empty until InitWithConnProps applied a record: the store has no server yet.
   std::optional<TOdbcConnectionString> Settings;
+  std::atomic<int> QueryTimeout{0};
+
+  // The statement that runs now, for Cancel from another thread. The handle is registered and
+  // released under the lock, so Cancel never reaches a freed one.
+  std::mutex ActiveLock;
+  SQLHSTMT Active = SQL_NULL_HSTMT;
+  bool Cancelled = false;
 
   // Opens a configured but closed connection first, as every access of the client does.
   void EnsureOpen(std::vector<TOdbcDiagRecord>& info) {
@@ -122,8 +129,10 @@ bool TDataStoreSQLServer::InitWithConnProps(TSQLConnectionProperties Props) {
     HandleInfoMessage(JoinDiagnostics(Open(d->Connection, *d->Settings), true));
     Connected = true;
     const QString version = d->Connection.DbmsVersion();
-    if (const std::optional<int> major = ServerMajorVersion(version))
+    if (const std::optional<int> major = ::ServerMajorVersion(version)) {
       IsSQL2005OrNewer = *major >= 9;
+      ServerMajorVersion = *major;
+    }
   } catch (const std::exception& e) {
     AddError(ErrorText(e));
   }
@@ -166,13 +175,64 @@ bool TDataStoreSQLServer::OpenQuery() {
   return Run(d->QueryText, true);
 }
 
+void TDataStoreSQLServer::SetQueryTimeout(int seconds) {
+  d->QueryTimeout = std::max(0, seconds);
+}
+
+int TDataStoreSQLServer::QueryTimeout() const {
+  return d->QueryTimeout;
+}
+
+void TDataStoreSQLServer::Cancel() {
+  const std::lock_guard lock(d->ActiveLock);
+  d->Cancelled = true;
+  if (d->Active != SQL_NULL_HSTMT) SQLCancel(d->Active);
+}
+
+void TDataStoreSQLServer::ResetCancel() {
+  const std::lock_guard lock(d->ActiveLock);
+  d->Cancelled = false;
+}
+
+namespace {
+// Registers a statement as the one that runs, for Cancel; refuses it after a cancel.
+class TActiveStatement {
+public:
+  TActiveStatement(std::mutex& lock, SQLHSTMT& active, const bool& cancelled, SQLHSTMT stmt)
+      : m_lock(lock), m_active(active) {
+    const std::lock_guard guard(m_lock);
+    if (cancelled) {
+      const QString text = Tr("Operation canceled");
+      throw TOdbcError(text, {TOdbcDiagRecord{QStringLiteral("HY008"), 0, text}});
+    }
+    m_active = stmt;
+  }
+  ~TActiveStatement() {
+    const std::lock_guard guard(m_lock);
+    m_active = SQL_NULL_HSTMT;
+  }
+  TActiveStatement(const TActiveStatement&) = delete;
+  TActiveStatement& operator=(const TActiveStatement&) = delete;
+
+private:
+  std::mutex& m_lock;
+  SQLHSTMT& m_active;
+};
+} // namespace
+
 bool TDataStoreSQLServer::Run(const QString& text, bool openResult) {
   std::vector<TOdbcDiagRecord> info;
   bool ok = true;
+  LastFailure.clear();
   try {
     d->EnsureOpen(info);
     TOdbcStatement statement(d->Connection);
     const SQLHSTMT stmt = statement.Handle();
+    if (const int timeout = d->QueryTimeout; timeout > 0)
+      OdbcCheck(SQLSetStmtAttrW(stmt, SQL_ATTR_QUERY_TIMEOUT,
+                                reinterpret_cast<SQLPOINTER>(SQLULEN(timeout)), 0),
+                SQL_HANDLE_STMT, stmt, "SQLSetStmtAttr");
+    const TActiveStatement active(d->ActiveLock, d->Active, d->Cancelled, stmt);
     SQLRETURN rc = SQLExecDirectW(stmt, const_cast<SQLWCHAR*>(ToSqlW(text)), SQL_NTS);
     // Every result of the batch is walked, so that its messages and errors are seen; the first
     // one with columns is the query's.
@@ -192,6 +252,8 @@ bool TDataStoreSQLServer::Run(const QString& text, bool openResult) {
   } catch (const std::exception& e) {
     if (openResult) d->Query.Close();
     AddError(ErrorText(e));
+    if (const auto* odbc = dynamic_cast<const TOdbcError*>(&e)) LastFailure = odbc->Records();
+    if (LastFailure.empty()) LastFailure.push_back({QString(), 0, ErrorText(e)});
     ok = false;
   }
   HandleInfoMessage(JoinDiagnostics(info, true));

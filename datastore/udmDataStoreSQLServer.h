@@ -1,10 +1,12 @@
 #pragma once
 // The SQL Server data store over ODBC (unixODBC with FreeTDS or Microsoft's driver).
 
+#include "datastore/uOdbc.h"
 #include "datastore/uResultSet.h"
 #include "datastore/udmDataStoreBase.h"
 
 #include <memory>
+#include <vector>
 
 class TDataStoreSQLServer : public TDataStoreBase {
 public:
@@ -25,6 +27,21 @@ public:
   // messages, lines joined by CR LF, most recent first.
   QStringList InfoMessages;
   bool IsSQL2005OrNewer = false;
+  // The diagnostic records (SQLSTATE, server error number) of the last statement or query that
+  // failed; empty after one that ran.
+  std::vector<TOdbcDiagRecord> LastFailure;
+  // The server's major version read when the connection opened; 0 before.
+  int ServerMajorVersion = 0;
+
+  // Seconds a statement or query may run before the client gives up (SQLSTATE HYT00); 0 waits
+  // for ever. Applies from the next statement on.
+  void SetQueryTimeout(int seconds);
+  int QueryTimeout() const;
+
+  // Safe from any thread: interrupts the statement that runs now (the server gets an attention)
+  // and refuses every later one with SQLSTATE HY008 until ResetCancel.
+  void Cancel();
+  void ResetCancel();
 
 private:
   // Appends one entry: all lines of one failed operation.
@@ -37,6 +54,3 @@ private:
   struct Impl;
   std::unique_ptr<Impl> d;
 };
-
-// The program's one data store. Created, replaced and freed only by the Connect dialog's OK.
-extern std::unique_ptr<TDataStoreSQLServer> DataStore;

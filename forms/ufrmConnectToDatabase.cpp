@@ -2,7 +2,6 @@
 
 #include "common/uCommonGUI.h"
 #include "common/udmCommon.h"
-#include "datastore/udmDataStoreSQLServer.h"
 #include "forms/ufrmBrowseServers.h"
 #include "forms/ufrmMessageBox.h"
 #include "platform/gui/uGridView.h"
@@ -11,6 +10,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QFrame>
 #include <QIcon>
 #include <QLabel>
@@ -342,19 +342,25 @@ void TfrmConnect::FillConnectionProperties() {
 void TfrmConnect::btnOKClick() {
   FillConnectionProperties();
 
-  bool passed = false;
+  // The test runs on a session of its own: the main window's connection stays as it is until
+  // this one has passed and the window has connected it.
+  auto session = std::make_unique<TSession>(SessionSettingsFromStore());
+  TConnectionTest test;
   {
     const TBusyCursor busy;
-    // Paint the cursor change; no user input may slip in while the test runs.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-
-    // The current connection ends here, whatever the test gives.
-    DataStore.reset();
-    DataStore = std::make_unique<TDataStoreSQLServer>();
-    passed = DataStore->TestConnection(ConnectionProperties);
+    QEventLoop loop;
+    connect(session.get(), &TSession::ConnectionTested, &loop,
+            [&](int, const TConnectionTest& result) {
+              test = result;
+              loop.quit();
+            });
+    session->TestConnection(ConnectionProperties);
+    // Windows keep painting; no user input may slip in while the test runs.
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
   }
 
-  if (passed) {
+  if (test.Passed) {
+    FSession = std::move(session);
     dmMain->SaveRecentConnection(ConnectionProperties);
     dmMain->SetSettingInteger(QString::fromLatin1(Settings::LastDBType.Key),
                               int(TDBType::dbtSQLServer));
@@ -365,17 +371,24 @@ void TfrmConnect::btnOKClick() {
   QString text = tr("Velmora failed to connect to the server (%1).  Error messages:")
                      .arg(edtSQLServer->currentText());
   text += QStringLiteral("\r\n\r\n");
-  for (const QString& error : std::as_const(DataStore->Errors))
+  for (const QString& error : std::as_const(test.Errors))
     text += error + QStringLiteral("\r\n");
   frmMessageBox->ShowError(tr("Connection failure"), text);
   setResult(0);
+}
+
+std::unique_ptr<TSession> TfrmConnect::TakeSession() {
+  return std::move(FSession);
 }
 
 TConnectDialogOutcome ExecuteConnectDialog(QWidget* owner) {
   TfrmConnect dialog(owner);
   TConnectDialogOutcome outcome;
   outcome.Accepted = ModalHook::Exec(dialog) == QDialog::Accepted;
-  if (outcome.Accepted) outcome.ConnectionProperties = dialog.ConnectionProperties;
+  if (outcome.Accepted) {
+    outcome.ConnectionProperties = dialog.ConnectionProperties;
+    outcome.Session = dialog.TakeSession();
+  }
   return outcome;
 }
 

@@ -29,6 +29,9 @@ public:
 
   // The lines of the recent-connection list as read when the dialog was shown.
   const QStringList& RecentLines() const { return FRecentLines; }
+  // After OK: the session whose connection test passed, not yet connected.
+  TSession* Session() const { return FSession.get(); }
+  std::unique_ptr<TSession> TakeSession();
 
   THeaderPanel* pnlJobList = nullptr;
   QLabel* Image2 = nullptr;
@@ -78,6 +81,7 @@ private:
   void ServerChosen();
 
   QStringList FRecentLines;
+  std::unique_ptr<TSession> FSession;
 };
 
 // Creates the dialog owned by `owner`, shows it modally and destroys it.

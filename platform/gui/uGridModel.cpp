@@ -235,6 +235,8 @@ QString TGridModel::CellText(int column, int row) const {
   if ((c.Flags[r] & EmptyFlag) || c.Type[r] == Null) return {};
   switch (m_columns[column].Kind) {
   case TGridColumnKind::Number:
+    // A text in a number column ("n/a") shows as it is.
+    if (c.Type[r] == String) return c.Texts[r];
     return FormatGridNumber(Cell(column, row));
   case TGridColumnKind::Time: {
     if (c.Type[r] == DateTime) return FormatLongTime(c.Times[r].time());
