@@ -129,6 +129,7 @@ bool TDataStoreSQLServer::InitWithConnProps(TSQLConnectionProperties Props) {
     HandleInfoMessage(JoinDiagnostics(Open(d->Connection, *d->Settings), true));
     Connected = true;
     const QString version = d->Connection.DbmsVersion();
+    ServerVersion = version;
     if (const std::optional<int> major = ::ServerMajorVersion(version)) {
       IsSQL2005OrNewer = *major >= 9;
       ServerMajorVersion = *major;

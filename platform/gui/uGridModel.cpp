@@ -32,6 +32,9 @@ void TGridModel::ResizeRows(int count) {
     if (c.Times.size() > n) c.Times.resize(n);
     if (c.Texts.size() > n) c.Texts.resize(n);
     if (c.Others.size() > n) c.Others.resize(n);
+    if (c.Hints.size() > n) c.Hints.resize(n);
+    if (c.Decorations.size() > n) c.Decorations.resize(n);
+    if (c.SortKeys.size() > n) c.SortKeys.resize(n);
   }
 }
 
@@ -259,14 +262,47 @@ int TGridModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : int(m_columns.size());
 }
 
+void TGridModel::SetHint(int column, int row, const QString& hint) {
+  TColumnCells& c = m_cells[std::size_t(column)];
+  if (hint.isEmpty() && std::size_t(row) >= c.Hints.size()) return;
+  Slot(c.Hints, row) = hint;
+  CellChanged(column, row);
+}
+
+QString TGridModel::Hint(int column, int row) const {
+  const std::vector<QString>& h = m_cells[std::size_t(column)].Hints;
+  return std::size_t(row) < h.size() ? h[std::size_t(row)] : QString();
+}
+
+void TGridModel::SetDecoration(int column, int row, const QVariant& decoration) {
+  TColumnCells& c = m_cells[std::size_t(column)];
+  if (decoration.isNull() && std::size_t(row) >= c.Decorations.size()) return;
+  Slot(c.Decorations, row) = decoration;
+  CellChanged(column, row);
+}
+
+void TGridModel::SetSortKey(int column, int row, const QVariant& key) {
+  TColumnCells& c = m_cells[std::size_t(column)];
+  if (key.isNull() && std::size_t(row) >= c.SortKeys.size()) return;
+  Slot(c.SortKeys, row) = key;
+}
+
 QVariant TGridModel::data(const QModelIndex& index, int role) const {
   if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
     return {};
   const int c = index.column();
   const int r = index.row();
   switch (role) {
+  case Qt::DecorationRole: {
+    const std::vector<QVariant>& d = m_cells[std::size_t(c)].Decorations;
+    return std::size_t(r) < d.size() ? d[std::size_t(r)] : QVariant();
+  }
   case Qt::DisplayRole:
   case Qt::ToolTipRole: {
+    if (role == Qt::ToolTipRole) {
+      const QString hint = Hint(c, r);
+      if (!hint.isEmpty()) return hint;
+    }
     if (role == Qt::ToolTipRole && !m_columns[c].HintWhenClipped) return {};
     const QString text = CellText(c, r);
     return text.isEmpty() ? QVariant() : QVariant(text);
@@ -354,6 +390,11 @@ int CompareValues(TGridColumnKind kind, const QVariant& a, const QVariant& b) {
     return x < y ? -1 : (x > y ? 1 : 0);
   }
   case TGridColumnKind::Text:
+    // Sort keys of text cells may be numbers (a verdict's level, an age in seconds).
+    if (a.typeId() == QMetaType::Double && b.typeId() == QMetaType::Double) {
+      const double x = a.toDouble(), y = b.toDouble();
+      return x < y ? -1 : (x > y ? 1 : 0);
+    }
     break;
   }
   return QString::localeAwareCompare(a.toString(), b.toString());
@@ -377,8 +418,12 @@ void TGridModel::sort(int column, Qt::SortOrder order) {
   if (column < 0 || column >= m_columns.size() || !m_columns[column].Sortable) return;
   const TGridColumnKind kind = m_columns[column].Kind;
   std::vector<QVariant> values(static_cast<std::size_t>(m_rowCount)); // null: empty
+  const std::vector<QVariant>& keys = m_cells[std::size_t(column)].SortKeys;
   for (int r = 0; r < m_rowCount; ++r)
-    if (!IsEmpty(column, r)) values[std::size_t(r)] = Cell(column, r);
+    if (!IsEmpty(column, r))
+      values[std::size_t(r)] = std::size_t(r) < keys.size() && !keys[std::size_t(r)].isNull()
+                                   ? keys[std::size_t(r)]
+                                   : Cell(column, r);
   std::vector<int> order_(static_cast<std::size_t>(m_rowCount));
   for (std::size_t i = 0; i < order_.size(); ++i)
     order_[i] = int(i);
@@ -408,6 +453,9 @@ void TGridModel::sort(int column, Qt::SortOrder order) {
     Gather(c.Times, order_);
     Gather(c.Texts, order_);
     Gather(c.Others, order_);
+    Gather(c.Hints, order_);
+    Gather(c.Decorations, order_);
+    Gather(c.SortKeys, order_);
   }
   QModelIndexList after;
   after.reserve(before.size());
