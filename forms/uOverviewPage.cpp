@@ -10,6 +10,7 @@
 #include <QLocale>
 #include <QPainter>
 #include <QPixmap>
+#include <QStyle>
 #include <QTableView>
 #include <string_view>
 
@@ -317,9 +318,16 @@ void TOverviewPage::ApplyHealth(const TLogHealthSnapshot& health) {
     d.Row = it.value();
     d.InSnapshot = true;
   }
-  const TGridUpdateGuard update(*m_model);
-  for (int r = 0; r < m_model->RowCount(); ++r)
-    ShowHealthRow(r);
+  {
+    const TGridUpdateGuard update(*m_model);
+    for (int r = 0; r < m_model->RowCount(); ++r)
+      ShowHealthRow(r);
+  }
+  // The health columns are fitted once their cells are filled; the others keep their widths.
+  FitColumnWidths(m_grid, 24, colRecovery, colVerdict);
+  QHeaderView* header = m_grid->horizontalHeader();
+  const int icon = m_grid->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, m_grid);
+  header->resizeSection(colVerdict, header->sectionSize(colVerdict) + icon + 4);
 }
 
 void TOverviewPage::ApplyDetails(const TDetailsSnapshot& details, const TMemTable& vlf,
@@ -412,8 +420,14 @@ void TOverviewPage::ShowHealthRow(int row) {
   };
   const QString dash = NotSupportedText(), na = NotAvailableText();
 
-  // From sys.databases: the recovery model and the log reuse wait.
+  // SQL Server 2000 has none of the sources: the health columns stay out of it.
   const TLogHealthSource& catalog = m_health.Databases;
+  if (!catalog.Supported) {
+    for (int c = colRecovery; c <= colVerdict; ++c)
+      set(c, dash);
+    return;
+  }
+  // From sys.databases: the recovery model and the log reuse wait.
   const QString waitDesc = d ? d->Row.ReuseWaitDesc : QString();
   if (!catalog.Supported) {
     set(colRecovery, dash);
@@ -481,9 +495,13 @@ void TOverviewPage::ShowHealthRow(int row) {
     set(colLastLogBackup, dash);
   }
 
-  // The verdict, on what is known.
+  // The verdict, on what is known; a database that is not online cannot be judged.
   if (!catalog.Supported) {
     set(colVerdict, dash);
+    return;
+  }
+  if (listed && d->Row.State != 0) {
+    set(colVerdict, dash, tr("Not judged: the database is not online."), 3.0);
     return;
   }
   const TVerdict v = JudgeDatabase(facts, m_thresholds);
