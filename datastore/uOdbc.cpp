@@ -164,6 +164,13 @@ std::vector<TOdbcDiagRecord> TOdbcConnection::Open(const QString& connectionStri
   return {};
 }
 
+bool TOdbcConnection::IsDead() const {
+  if (!m_open) return false;
+  SQLUINTEGER dead = SQL_CD_FALSE;
+  const SQLRETURN rc = SQLGetConnectAttrW(m_dbc.Get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr);
+  return OdbcSucceeded(rc) && dead == SQL_CD_TRUE;
+}
+
 void TOdbcConnection::Close() {
   if (m_open) SQLDisconnect(m_dbc.Get());
   m_open = false;

@@ -107,6 +107,8 @@ public:
   std::vector<TOdbcDiagRecord> Open(const QString& connectionString, int loginTimeoutSeconds);
   void Close();
   bool IsOpen() const { return m_open; }
+  // The driver found the connection broken (SQL_ATTR_CONNECTION_DEAD); it never comes back.
+  bool IsDead() const;
   SQLHDBC Handle() const { return m_dbc.Get(); }
 
   // SQLGetInfo(SQL_DBMS_VER), for example "10.50.1600". Throws when closed or on failure.

@@ -255,6 +255,10 @@ bool TDataStoreSQLServer::Run(const QString& text, bool openResult) {
     AddError(ErrorText(e));
     if (const auto* odbc = dynamic_cast<const TOdbcError*>(&e)) LastFailure = odbc->Records();
     if (LastFailure.empty()) LastFailure.push_back({QString(), 0, ErrorText(e)});
+    // Drivers do not always say so in the SQLSTATE (FreeTDS: HY000 "Unknown error" when the
+    // server went away between statements); the connection itself knows.
+    if (d->Connection.IsDead())
+      LastFailure.push_back({QStringLiteral("08S01"), 0, Tr("The connection is broken.")});
     ok = false;
   }
   HandleInfoMessage(JoinDiagnostics(info, true));

@@ -28,7 +28,8 @@ public:
   QStringList InfoMessages;
   bool IsSQL2005OrNewer = false;
   // The diagnostic records (SQLSTATE, server error number) of the last statement or query that
-  // failed; empty after one that ran.
+  // failed, with an 08S01 record added when the driver found the connection dead; empty after
+  // one that ran.
   std::vector<TOdbcDiagRecord> LastFailure;
   // The server's major version read when the connection opened; 0 before.
   int ServerMajorVersion = 0;

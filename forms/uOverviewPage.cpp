@@ -6,12 +6,14 @@
 #include "platform/gui/uNoticeStack.h"
 #include "platform/uMemTable.h"
 
+#include <QEvent>
 #include <QHeaderView>
 #include <QLocale>
 #include <QPainter>
 #include <QPixmap>
 #include <QStyle>
 #include <QTableView>
+#include <limits>
 #include <string_view>
 
 namespace {
@@ -98,6 +100,23 @@ TOverviewPage::TOverviewPage(QTableView* grid, TNoticeStack* notice, QObject* pa
             if (from.column() <= colDBName && colDBName <= to.column()) m_rowOfValid = false;
           });
   grid->horizontalHeader()->resizeSection(colUpdated, 120);
+  UpdateHighlightColor();
+  grid->installEventFilter(this);
+}
+
+bool TOverviewPage::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_grid && event->type() == QEvent::PaletteChange) UpdateHighlightColor();
+  return QObject::eventFilter(watched, event);
+}
+
+void TOverviewPage::UpdateHighlightColor() {
+  const QColor base = m_grid->palette().color(QPalette::Base);
+  const QColor highlight = LogSpaceHighlightColor(base.lightnessF() < 0.5);
+  if (highlight == m_highlight) return;
+  m_highlight = highlight;
+  const TGridUpdateGuard update(*m_model);
+  for (int r = 0; r < m_model->RowCount(); ++r)
+    if (m_model->Color(colUsed, r).isValid()) m_model->SetColor(colUsed, r, m_highlight);
 }
 
 int TOverviewPage::RowCount() const {
@@ -235,14 +254,14 @@ void TOverviewPage::ApplyLogSpace(const QVector<TLogSpace>& figures, const QDate
 
 void TOverviewPage::ApplyLogSpaceRow(int row, double logSizeMB, double usedPercent,
                                      const QDateTime& readAt) {
-  static const QColor highlight = LogSpaceHighlightColor();
   const double used = TruncateDecimals(usedPercent, 2);
   // The verdict weighs the figure: judge the row again when it changed.
   const bool judgeAgain = m_haveHealth && (m_model->IsEmpty(colUsed, row) ||
                                            m_model->Cell(colUsed, row).toDouble() != used);
   m_model->SetNumber(colLogSize, row, TruncateDecimals(logSizeMB, 4));
   m_model->SetNumber(colUsed, row, used);
-  m_model->SetColor(colUsed, row, IsLogSpaceHighlighted(NameAt(row), used) ? highlight : QColor());
+  m_model->SetColor(colUsed, row,
+                    IsLogSpaceHighlighted(NameAt(row), used) ? m_highlight : QColor());
   m_model->SetTime(colUpdated, row, readAt);
   for (int c = colLogSize; c <= colUpdated; ++c)
     m_model->SetEmpty(c, row, false);
@@ -411,10 +430,10 @@ void TOverviewPage::ShowHealthRow(int row) {
   const bool listed = d && d->InSnapshot && d->Row.InCatalog;
 
   const auto set = [&](int column, const QString& text, const QString& hint = QString(),
-                       const QVariant& sortKey = QVariant()) {
+                       std::optional<qint64> sortKey = std::nullopt) {
     m_model->SetText(column, row, text);
     m_model->SetHint(column, row, hint);
-    m_model->SetSortKey(column, row, sortKey);
+    if (sortKey) m_model->SetSortKey(column, row, *sortKey); // the new text dropped the old key
     m_model->SetDecoration(column, row, QVariant());
     m_model->SetEmpty(column, row, false);
   };
@@ -463,12 +482,12 @@ void TOverviewPage::ShowHealthRow(int row) {
   };
   if (d && d->VisitedVlfs >= 0) {
     set(colVLFs, vlfText(d->VisitedVlfs, d->VisitedActiveVlfs),
-        tr("Total / active, counted when the database was shown."), double(d->VisitedVlfs));
+        tr("Total / active, counted when the database was shown."), qint64(d->VisitedVlfs));
   } else if (stats.Supported && !stats.Outcome.IsOk()) {
     set(colVLFs, na, stats.Outcome.Text);
   } else if (d && d->Row.VlfCount >= 0) {
     set(colVLFs, vlfText(d->Row.VlfCount, std::max<std::int64_t>(0, d->Row.ActiveVlfCount)),
-        tr("Total / active, from sys.dm_db_log_stats."), double(d->Row.VlfCount));
+        tr("Total / active, from sys.dm_db_log_stats."), qint64(d->Row.VlfCount));
   } else {
     set(colVLFs, dash,
         stats.Supported || !catalog.Supported
@@ -481,14 +500,13 @@ void TOverviewPage::ShowHealthRow(int row) {
   const TLogHealthSource& backups = m_health.Backups;
   const TDatabaseFacts facts = FactsOf(name, row);
   if (facts.LogBackupRead && !facts.LastLogBackup.isValid()) {
-    set(colLastLogBackup, tr("never"), QString(), 1e18);
+    set(colLastLogBackup, tr("never"), QString(), std::numeric_limits<qint64>::max());
   } else if (facts.LogBackupRead) {
     const QDateTime at = facts.LastLogBackup;
     const qint64 age =
         QDateTime(at.date(), at.time(), Qt::UTC).secsTo(facts.Now.isValid() ? facts.Now : at);
     set(colLastLogBackup, FormatAge(age),
-        tr("Finished %1 (server time)").arg(FormatBackupFinish(at)),
-        double(std::max<qint64>(0, age)));
+        tr("Finished %1 (server time)").arg(FormatBackupFinish(at)), std::max<qint64>(0, age));
   } else if (backups.Supported && !backups.Outcome.IsOk()) {
     set(colLastLogBackup, na, backups.Outcome.Text);
   } else {
@@ -501,7 +519,7 @@ void TOverviewPage::ShowHealthRow(int row) {
     return;
   }
   if (listed && d->Row.State != 0) {
-    set(colVerdict, dash, tr("Not judged: the database is not online."), 3.0);
+    set(colVerdict, dash, tr("Not judged: the database is not online."), 3);
     return;
   }
   const TVerdict v = JudgeDatabase(facts, m_thresholds);
@@ -509,6 +527,6 @@ void TOverviewPage::ShowHealthRow(int row) {
   for (const TVerdictReason& r : v.Reasons)
     lines << VerdictLevelName(r.Level) + QStringLiteral(": ") + r.Line();
   set(colVerdict, v.Reasons.isEmpty() ? VerdictLevelName(v.Level) : v.Reasons.first().Text,
-      lines.join(QLatin1Char('\n')), double(2 - int(v.Level)));
+      lines.join(QLatin1Char('\n')), qint64(2 - int(v.Level)));
   m_model->SetDecoration(colVerdict, row, VerdictIcon(v.Level));
 }

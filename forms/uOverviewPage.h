@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QIcon>
 
+#include <QColor>
 #include <QDateTime>
 #include <QObject>
 #include <QString>
@@ -97,6 +98,9 @@ private:
   void ApplyLogSpaceRow(int row, double logSizeMB, double usedPercent,
                         const QDateTime& readAt); // within an open model update
   void BuildNameIndex();
+  // Follows the grid's palette: a light or a dark highlight, and the rows shown recoloured.
+  void UpdateHighlightColor();
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void BuildNameSlots(); // from m_nameChars and m_nameEnds
 
   // Everything the row's health cells and verdict come from, by database name.
@@ -122,6 +126,7 @@ private:
   QTableView* m_grid;
   TNoticeStack* m_notice;
   TGridModel* m_model;
+  QColor m_highlight;
   struct TNameSlot {
     std::uint32_t Hash = 0;
     int Row = -1; // -1: free

@@ -18,6 +18,16 @@ class QTabWidget;
 class QToolButton;
 class THeaderPanel;
 
+// What the command line asks the next Connect dialog to open with. It is applied once, over
+// the recent connection the dialog proposes; a password is never part of it.
+struct TConnectPreset {
+  QString Server;
+  QString Login;           // a SQL Server login
+  bool Integrated = false; // integrated authentication
+  QString Database;
+};
+void SetConnectDialogPreset(const TConnectPreset& preset);
+
 class TfrmConnect : public QDialog {
   Q_OBJECT
 public:
@@ -79,6 +89,7 @@ private:
   void UpdateOKButton();
   // The steps of a change of the server box made by choosing rather than typing.
   void ServerChosen();
+  void ApplyPreset();
 
   QStringList FRecentLines;
   std::unique_ptr<TSession> FSession;

@@ -57,6 +57,8 @@ public:
   QString StatusPanelText(int panel) const;
   int StatusPanelWidth(int panel) const;
   void SetStatusPanel(int panel, const QString& text, int width = -1);
+  // "Velmora - SERVER" once connected to SERVER.
+  void ShowServerInTitle(const QString& server);
 
   // Components, named as the window's parts are named.
   QToolBar* ToolBar1 = nullptr;
@@ -65,6 +67,9 @@ public:
   QAction* actCheckForUpdates = nullptr;
   QAction* actAbout = nullptr;
   QAction* actExit = nullptr;
+  // The menu bar holds the toolbar's actions and these two, which move between the pages.
+  QAction* actNextPage = nullptr;
+  QAction* actPreviousPage = nullptr;
   QStatusBar* sbMain = nullptr;
   QLabel* Image1 = nullptr;
   QWidget* pnlBottom = nullptr;
@@ -154,6 +159,8 @@ private:
   void FormCreate();
   void FormShow();
   void BuildToolbar();
+  void BuildMenu();
+  void NameControlsForScreenReaders();
   void BuildDetailsPages();
   void SetupPlacement();
   void BuildConnectionLostBar();

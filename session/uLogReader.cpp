@@ -17,6 +17,18 @@ bool HasState(const std::vector<TOdbcDiagRecord>& records, QLatin1String prefix)
   return false;
 }
 
+// FreeTDS reports a connection that broke under a statement with its own message numbers and a
+// SQLSTATE of 01000 or HY000 rather than 08S01: 20004 read failed, 20006 write failed, 20017
+// unexpected EOF, 20020 a token out of sync (it closes the socket), 20047 connection dead.
+bool IsClientConnectionFailure(const std::vector<TOdbcDiagRecord>& records) {
+  static const QSet<int> numbers = {20004, 20006, 20017, 20020, 20047};
+  for (const TOdbcDiagRecord& r : records)
+    if (numbers.contains(int(r.Native)) &&
+        (r.State.startsWith(QLatin1String("01")) || r.State.startsWith(QLatin1String("HY"))))
+      return true;
+  return false;
+}
+
 // Why a database cannot be used, by the error that USE (or a statement in it) answered.
 QString UnavailableText(int error) {
   switch (error) {
@@ -85,7 +97,7 @@ TOutcome ClassifyFailure(const std::vector<TOdbcDiagRecord>& records, const QStr
     }
   if (o.SqlState.isEmpty() && !records.empty()) o.SqlState = records.front().State;
 
-  if (HasState(records, QLatin1String("08"))) {
+  if (HasState(records, QLatin1String("08")) || IsClientConnectionFailure(records)) {
     const QString text = o.ServerText;
     o = TOutcome::ConnectionLost();
     o.ServerText = text;
@@ -93,9 +105,10 @@ TOutcome ClassifyFailure(const std::vector<TOdbcDiagRecord>& records, const QStr
   }
   if (HasState(records, QLatin1String("HYT0"))) {
     o.Kind = TOutcomeKind::TimedOut;
-    o.Text = timeoutSeconds > 0
-                 ? Tr("The server did not answer within %1 seconds.").arg(timeoutSeconds)
-                 : Tr("The server did not answer in time.");
+    o.Text =
+        timeoutSeconds > 0
+            ? Tr("The server did not answer within the query time-out (%1 s).").arg(timeoutSeconds)
+            : Tr("The server did not answer in time.");
     return o;
   }
   if (HasState(records, QLatin1String("HY008"))) {

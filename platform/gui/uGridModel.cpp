@@ -1,6 +1,7 @@
 #include "platform/gui/uGridModel.h"
 
 #include <QBrush>
+#include <QCollator>
 #include <QLocale>
 #include <algorithm>
 
@@ -34,7 +35,6 @@ void TGridModel::ResizeRows(int count) {
     if (c.Others.size() > n) c.Others.resize(n);
     if (c.Hints.size() > n) c.Hints.resize(n);
     if (c.Decorations.size() > n) c.Decorations.resize(n);
-    if (c.SortKeys.size() > n) c.SortKeys.resize(n);
   }
 }
 
@@ -85,6 +85,7 @@ void TGridModel::EmitCellChanged(int column, int row) {
 
 void TGridModel::ChangeType(TColumnCells& c, int row, TType type) {
   std::uint8_t& held = c.Type[std::size_t(row)];
+  if (held == String) c.Flags[std::size_t(row)] &= std::uint8_t(~SortKeyFlag);
   if (held == String) c.Texts[std::size_t(row)] = QString();
   if (held == Other) c.Others[std::size_t(row)] = QVariant();
   held = type;
@@ -114,6 +115,7 @@ void TGridModel::Store(int column, int row, const QVariant& value) {
     return;
   case QMetaType::QString:
     Retype(c, row, String);
+    c.Flags[std::size_t(row)] &= std::uint8_t(~SortKeyFlag);
     Slot(c.Texts, row) = *static_cast<const QString*>(value.constData());
     return;
   default:
@@ -161,6 +163,7 @@ void TGridModel::SetCell(int column, int row, QVariant&& value) {
 void TGridModel::SetText(int column, int row, QString value) {
   TColumnCells& c = m_cells[std::size_t(column)];
   Retype(c, row, String);
+  c.Flags[std::size_t(row)] &= std::uint8_t(~SortKeyFlag);
   Slot(c.Texts, row) = std::move(value);
   CellChanged(column, row);
 }
@@ -281,12 +284,6 @@ void TGridModel::SetDecoration(int column, int row, const QVariant& decoration) 
   CellChanged(column, row);
 }
 
-void TGridModel::SetSortKey(int column, int row, const QVariant& key) {
-  TColumnCells& c = m_cells[std::size_t(column)];
-  if (key.isNull() && std::size_t(row) >= c.SortKeys.size()) return;
-  Slot(c.SortKeys, row) = key;
-}
-
 QVariant TGridModel::data(const QModelIndex& index, int role) const {
   if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
     return {};
@@ -374,7 +371,8 @@ bool TGridModel::setHeaderData(int section, Qt::Orientation orientation, const Q
 }
 
 namespace {
-int CompareValues(TGridColumnKind kind, const QVariant& a, const QVariant& b) {
+int CompareValues(TGridColumnKind kind, const QVariant& a, const QVariant& b,
+                  const QCollator& collator) {
   switch (kind) {
   case TGridColumnKind::Number: {
     const bool ints = a.typeId() != QMetaType::Double && b.typeId() != QMetaType::Double;
@@ -390,14 +388,18 @@ int CompareValues(TGridColumnKind kind, const QVariant& a, const QVariant& b) {
     return x < y ? -1 : (x > y ? 1 : 0);
   }
   case TGridColumnKind::Text:
-    // Sort keys of text cells may be numbers (a verdict's level, an age in seconds).
-    if (a.typeId() == QMetaType::Double && b.typeId() == QMetaType::Double) {
-      const double x = a.toDouble(), y = b.toDouble();
-      return x < y ? -1 : (x > y ? 1 : 0);
-    }
     break;
   }
-  return QString::localeAwareCompare(a.toString(), b.toString());
+  return collator.compare(a.toString(), b.toString());
+}
+
+// Case-insensitive and accent-sensitive, as SQL Server's default collations compare names
+// (master, Orders and Zürich Büro in dictionary order whatever their case).
+QCollator NameCollator() {
+  QCollator collator(QLocale(QLocale::English, QLocale::UnitedStates));
+  collator.setCaseSensitivity(Qt::CaseInsensitive);
+  collator.setNumericMode(false);
+  return collator;
 }
 } // namespace
 
@@ -417,13 +419,15 @@ template <typename T> void Gather(std::vector<T>& values, const std::vector<int>
 void TGridModel::sort(int column, Qt::SortOrder order) {
   if (column < 0 || column >= m_columns.size() || !m_columns[column].Sortable) return;
   const TGridColumnKind kind = m_columns[column].Kind;
+  const QCollator collator = NameCollator();
+  const TColumnCells& cells = m_cells[std::size_t(column)];
   std::vector<QVariant> values(static_cast<std::size_t>(m_rowCount)); // null: empty
-  const std::vector<QVariant>& keys = m_cells[std::size_t(column)].SortKeys;
   for (int r = 0; r < m_rowCount; ++r)
-    if (!IsEmpty(column, r))
-      values[std::size_t(r)] = std::size_t(r) < keys.size() && !keys[std::size_t(r)].isNull()
-                                   ? keys[std::size_t(r)]
-                                   : Cell(column, r);
+    if (!IsEmpty(column, r)) values[std::size_t(r)] = Cell(column, r);
+  auto keyOf = [&](int r) -> const qint64* {
+    const std::size_t i = std::size_t(r);
+    return (cells.Flags[i] & SortKeyFlag) ? &cells.Ints[i] : nullptr;
+  };
   std::vector<int> order_(static_cast<std::size_t>(m_rowCount));
   for (std::size_t i = 0; i < order_.size(); ++i)
     order_[i] = int(i);
@@ -432,7 +436,11 @@ void TGridModel::sort(int column, Qt::SortOrder order) {
     const QVariant& b = values[std::size_t(y)];
     const bool ea = a.isNull(), eb = b.isNull();
     if (ea || eb) return ea && !eb;
-    return CompareValues(kind, a, b) < 0;
+    const qint64* ka = keyOf(x);
+    const qint64* kb = keyOf(y);
+    if (ka && kb) return *ka < *kb;
+    if (ka || kb) return ka != nullptr;
+    return CompareValues(kind, a, b, collator) < 0;
   };
   if (order == Qt::AscendingOrder)
     std::stable_sort(order_.begin(), order_.end(), less);
@@ -455,7 +463,6 @@ void TGridModel::sort(int column, Qt::SortOrder order) {
     Gather(c.Others, order_);
     Gather(c.Hints, order_);
     Gather(c.Decorations, order_);
-    Gather(c.SortKeys, order_);
   }
   QModelIndexList after;
   after.reserve(before.size());

@@ -53,6 +53,7 @@ struct TWindowState {
   int OverviewRows = -1, SelectedRow = -2, FileRows = -1, VLFRows = -1;
   bool RefreshEnabled = false;
   bool Connected = false; // the window's session holds an open connection
+  int QueryTimeout = -1;
 
   static TWindowState Of(TfrmMain& w) {
     TWindowState s;
@@ -66,6 +67,7 @@ struct TWindowState {
     s.VLFRows = w.memVLF->rowCount();
     s.RefreshEnabled = w.actRefreshDBList->isEnabled();
     s.Connected = w.Session() && w.Session()->IsConnected();
+    s.QueryTimeout = w.Session() ? w.Session()->QueryTimeout() : -1;
     return s;
   }
 };
@@ -177,6 +179,9 @@ private Q_SLOTS:
         QStringLiteral("ConnectionListSQL=%1:master:monitor:0|").arg(FSim.ServerName()).toUtf8()));
     QVERIFY(ini.contains("LastDBType=1"));
     QVERIFY(!ini.contains(kPassword));
+    // The query time-out is kept there with its default, for the user to find and change.
+    QVERIFY(ini.contains("QueryTimeout=60"));
+    QCOMPARE(filled.QueryTimeout, 60);
   }
 
   void wrongPasswordThenCancelKeepsWindow() {
@@ -227,6 +232,22 @@ private Q_SLOTS:
     QFile f(SettingsFile());
     QVERIFY(f.open(QIODevice::ReadOnly));
     QVERIFY(!f.readAll().contains("wrong"));
+  }
+
+  void queryTimeoutFromSettings() {
+    QFile f(SettingsFile());
+    QVERIFY(f.open(QIODevice::Append));
+    f.write("QueryTimeout=7\n");
+    f.close();
+    int shown = 0;
+    AnswerConnect(QLatin1String(kPassword), &shown);
+    TWindowState filled;
+    QCOMPARE(RunUntilConnected([&](TfrmMain& w) {
+               if (WaitIdle(w)) filled = TWindowState::Of(w);
+             }),
+             0);
+    QCOMPARE(filled.QueryTimeout, 7);
+    QCOMPARE(filled.OverviewRows, 2);
   }
 
   void cancelAtStartLeavesEmptyWindow() {

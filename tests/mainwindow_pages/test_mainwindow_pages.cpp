@@ -20,6 +20,8 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLocale>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTest>
@@ -126,11 +128,11 @@ public:
     return n;
   }
 
-  void Click(QTableView* grid, int row, int column) {
+  void Click(QTableView* grid, int row, int column, bool wait = true) {
     const QModelIndex i = grid->model()->index(row, column);
     grid->scrollTo(i);
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(i).center());
-    WaitIdle();
+    if (wait) WaitIdle();
   }
 
   void ClickHeader(QTableView* grid, int section) {
@@ -273,11 +275,26 @@ private Q_SLOTS:
     QCOMPARE(s.Count("DBCC SQLPERF"), perf + 1); // a selection refreshes the log figures
     QVERIFY(s.Sim.LogLines().contains("USE [a6]"));
 
+    // Several rows selected: only the current row is shown, and it loads once.
+    QTableView* grid = s.Window.grdOverview;
+    const QModelIndex third = grid->model()->index(2, OV::colStatus);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                      grid->visualRect(third).center());
+    QVERIFY(s.WaitIdle());
+    QCOMPARE(grid->selectionModel()->selectedRows().size(), 4);
+    QCOMPARE(s.Window.FSelectedRow, 2);
+    QCOMPARE(s.Window.pnlHeaderDetails->Caption(), QString("T-log details for database: a3"));
+    QCOMPARE(s.Count("DBCC LOGINFO"), 3);
+    QTest::keyClick(grid, Qt::Key_A, Qt::ControlModifier);
+    QVERIFY(s.WaitIdle());
+    QCOMPARE(grid->selectionModel()->selectedRows().size(), grid->model()->rowCount());
+    QCOMPARE(s.Count("DBCC LOGINFO"), 3);
+
     s.Refresh();
     QCOMPARE(s.Window.FSelectedRow, 0);
     QCOMPARE(s.Window.grdOverview->currentIndex().row(), 0);
     QCOMPARE(s.Window.pnlHeaderDetails->Caption(), QString("T-log details for database: a1"));
-    QCOMPARE(s.Count("DBCC LOGINFO"), 3);
+    QCOMPARE(s.Count("DBCC LOGINFO"), 4);
   }
 
   void sortingKeepsTheShownRow() {
@@ -355,6 +372,16 @@ private Q_SLOTS:
     QCOMPARE(Cell(f, 0, FC::colFileID), QString("3"));
     s.ClickHeader(s.Window.grdFileDetails, FC::colLogicalName);
     QCOMPARE(Cell(f, 0, FC::colFileID), QString("2"));
+    // Sizes sort by their bytes (as text "1.000 MB" would come before "800.000 kB"); the
+    // text shown stays.
+    f->sort(FC::colSize, Qt::AscendingOrder);
+    QCOMPARE(Cell(f, 0, FC::colSize), QString("800.000 kB"));
+    QCOMPARE(Cell(f, 1, FC::colSize), QString("1.000 MB"));
+    f->sort(FC::colMaxSize, Qt::DescendingOrder); // unlimited is the largest
+    QCOMPARE(Cell(f, 0, FC::colMaxSize), QString("unlimited"));
+    // A path too long for its cell shows in full as its tooltip.
+    QCOMPARE(f->index(0, FC::colFileName).data(Qt::ToolTipRole).toString(),
+             Cell(f, 0, FC::colFileName));
   }
 
   void vlfPageShapes_data() {
@@ -685,6 +712,70 @@ private Q_SLOTS:
                      line.contains("N'x]; DROP DATABASE Sales; --'"),
                  qPrintable(line));
     QCOMPARE(s.Count("USE [x]]; DROP DATABASE Sales; --]"), 1);
+  }
+
+  void connectionLostBarAndReconnect() {
+    TWindowRun s;
+    const QJsonObject scenario =
+        Scenario("10.50.1600.1", {QJsonObject{{"name", "a"}}, QJsonObject{{"name", "b"}}});
+    QVERIFY(s.Start(scenario));
+    QVERIFY(s.Connect());
+    QVERIFY(!s.Window.pnlConnectionLost->isVisible());
+    QSignalSpy lost(s.Window.Session(), &TSession::ConnectionLost);
+    QJsonObject dropping = scenario;
+    dropping["faults"] =
+        QJsonArray{QJsonObject{{"statement", "loginfo"}, {"drop", "middle"}, {"count", 1}}};
+    QVERIFY(s.Sim.ApplyScenario(Json(dropping)));
+
+    s.Click(s.Window.grdOverview, 1, OV::colDBName);
+    const QString text = "The connection to the server was lost.";
+    QVERIFY(s.Window.pnlConnectionLost->isVisible());
+    QCOMPARE(s.Window.lblConnectionLost->text(), text);
+    QCOMPARE(s.Window.nsVLF->Notice(), text);
+    QCOMPARE(s.Window.nsFiles->Notice(), text);
+    QCOMPARE(s.Summary(SI::itmVirtualLogFiles), QString("n/a"));
+    // Another click says nothing new: the bar stays, the overview keeps its rows.
+    s.Click(s.Window.grdOverview, 0, OV::colDBName);
+    QCOMPARE(lost.size(), 1);
+    QCOMPARE(s.Window.nsSummary->Notice(), text);
+    QCOMPARE(s.Overview()->rowCount(), 2);
+
+    s.Window.btnReconnect->click();
+    QVERIFY(s.WaitIdle());
+    QVERIFY(!s.Window.pnlConnectionLost->isVisible());
+    QCOMPARE(s.Window.FSelectedRow, 0);
+    QCOMPARE(s.Window.nsVLF->Notice(), QString());
+    QCOMPARE(s.Window.memVLF->rowCount(), 4);
+    QCOMPARE(s.Summary(SI::itmVirtualLogFiles), QString("4"));
+  }
+
+  void busySignAndEscape() {
+    TWindowRun s;
+    const QJsonObject scenario =
+        Scenario("10.50.1600.1", {QJsonObject{{"name", "a"}}, QJsonObject{{"name", "b"}}});
+    QVERIFY(s.Start(scenario));
+    QVERIFY(s.Connect());
+    QVERIFY(!s.Window.pnlBusy->isVisible());
+    QJsonObject slow = scenario;
+    slow["faults"] =
+        QJsonArray{QJsonObject{{"statement", "loginfo"}, {"delayMs", 20000}, {"count", 1}}};
+    QVERIFY(s.Sim.ApplyScenario(Json(slow)));
+
+    s.Click(s.Window.grdOverview, 1, OV::colDBName, false);
+    QTRY_VERIFY(s.Window.pnlBusy->isVisible());
+    QTRY_VERIFY(s.Window.lblBusy->text().startsWith("DBCC LOGINFO ("));
+    // The window answers meanwhile.
+    s.Window.pgcDetails->setCurrentWidget(s.Window.tabVLF);
+    QCOMPARE(s.Window.pgcDetails->currentWidget(), s.Window.tabVLF);
+
+    s.Window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&s.Window));
+    QTest::keyClick(&s.Window, Qt::Key_Escape);
+    QTRY_VERIFY_WITH_TIMEOUT(!s.Window.IsBusy(), 5000);
+    QVERIFY(!s.Window.pnlBusy->isVisible());
+    QCOMPARE(s.Window.nsVLF->Notice(), QString("Loading was cancelled."));
+    QCOMPARE(s.Summary(SI::itmVirtualLogFiles), QString("n/a"));
+    QVERIFY(!s.Window.pnlConnectionLost->isVisible());
   }
 };
 
