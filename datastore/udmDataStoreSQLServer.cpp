@@ -143,6 +143,7 @@ bool TDataStoreSQLServer::InitWithConnProps(TSQLConnectionProperties Props) {
     d->LastLoginEnd = end;
     Connected = true;
     const QString version = d->Connection.DbmsVersion();
+    ServerVersion = version;
     if (const std::optional<int> major = ::ServerMajorVersion(version)) {
       IsSQL2005OrNewer = *major >= 9;
       ServerMajorVersion = *major;

@@ -37,6 +37,8 @@ public:
   std::vector<TOdbcDiagRecord> LastFailure;
   // The server's major version read when the connection opened; 0 before.
   int ServerMajorVersion = 0;
+  // The dotted version the server gave when the connection opened ("13.00.5026"); empty before.
+  QString ServerVersion;
 
   // Seconds a statement or query may run before the client gives up (SQLSTATE HYT00); 0 waits
   // for ever. Applies from the next statement on.

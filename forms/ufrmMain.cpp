@@ -17,6 +17,7 @@
 #include "platform/gui/uHeaderPanel.h"
 #include "platform/gui/uModalHook.h"
 #include "platform/gui/uNoticeStack.h"
+#include "platform/gui/uVlfMap.h"
 #include "platform/uMemTable.h"
 #include "uVersion.h"
 
@@ -429,7 +430,25 @@ void TfrmMain::BuildDetailsPages() {
 
   grdVLF = MakeGrid("grdVLF");
   nsVLF = new TNoticeStack(grdVLF, QStringLiteral("lblVLFNotice"));
-  tabVLF = MakePage(nsVLF);
+  {
+    // The map above the list, and the source of both above the map.
+    auto* vlfContent = new QWidget;
+    auto* layout = new QVBoxLayout(vlfContent);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    lblVLFSource = new QLabel;
+    lblVLFSource->setObjectName("lblVLFSource");
+    lblVLFSource->setTextFormat(Qt::PlainText);
+    lblVLFSource->setWordWrap(true);
+    imgVLFMap = new TVlfMap;
+    // Both give way when the user makes the details panel small: the list keeps its room.
+    lblVLFSource->setMinimumHeight(1);
+    imgVLFMap->setMinimumHeight(1);
+    layout->addWidget(lblVLFSource);
+    layout->addWidget(imgVLFMap);
+    layout->addWidget(nsVLF, 1);
+    tabVLF = MakePage(vlfContent);
+  }
   tabVLF->setObjectName("tabVLF");
   pgcDetails->addTab(tabVLF, tr("Virtual log files"));
 
@@ -603,6 +622,7 @@ void TfrmMain::AdoptSession(std::unique_ptr<TSession> session) {
     m_session.release()->deleteLater();
   }
   m_session = std::move(session);
+  m_overview->ResetHealth(); // another server, or the same one anew
   TSession* s = m_session.get();
   connect(s, &TSession::OverviewRead, this,
           [this](int, const TOverviewSnapshot& o) { RunGuarded([&] { ShowOverview(o); }); });
@@ -632,6 +652,7 @@ void TfrmMain::BuildPages() {
   m_overview = new TOverviewPage(grdOverview, nsOverview, this);
   m_files = new TLogFilesPage(grdFileDetails, nsFiles, this);
   m_vlf = new TVLFPage(grdVLF, nsVLF, this);
+  m_vlf->SetMap(imgVLFMap, lblVLFSource);
   memVLF = m_vlf->Table();
   m_openTran = new TOpenTranPage(mmOpenTran, nsOpenTran, this);
   m_summary = new TSummaryPage(lvSummary, nsSummary, this);
@@ -668,6 +689,8 @@ void TfrmMain::ShowOverview(const TOverviewSnapshot& overview) {
   if (kind == TOutcomeKind::ConnectionLost || kind == TOutcomeKind::Cancelled) return;
   m_overview->ShowDatabases(overview);
   m_overview->ApplyLogSpace(overview.LogSpace);
+  if (dmMain) m_overview->SetThresholds(dmMain->VerdictThresholds());
+  m_overview->ApplyHealth(overview.Health);
   if (m_overview->RowCount() > 0 && !m_overview->DatabaseName(0).isEmpty()) {
     FSelectedRow = 0;
     grdOverview->setCurrentIndex(grdOverview->model()->index(0, 0));
@@ -720,6 +743,11 @@ void TfrmMain::ShowDetails(const TDetailsSnapshot& details) {
   m_summary->Show(details, m_openTran->Lines(),
                   details.Files.Outcome.IsOk() ? m_files->RowCount() : -1,
                   vlfRead ? memVLF->rowCount() : -1);
+  // What the details tell of the log's health joins the overview's row and the verdict.
+  m_overview->ApplyDetails(details, *memVLF, vlfRead, m_openTran->Lines());
+  if (details.DatabaseOutcome.IsOk())
+    m_summary->ShowVerdict(m_overview->Verdict(details.Database), m_overview->JudgesHealth(),
+                           m_overview->Facts(details.Database));
 }
 
 void TfrmMain::FitColumnWidths(QTableView* grid, int margin) {

@@ -32,6 +32,7 @@ class TOpenTranPage;
 class TOverviewPage;
 class TSummaryPage;
 class TVLFPage;
+class TVlfMap;
 
 // What the Connect dialog hands back: accepted only after it has tested the connection itself.
 struct TConnectDialogOutcome {
@@ -84,6 +85,8 @@ public:
   QTreeWidget* lvSummary = nullptr;
   QTableView* grdFileDetails = nullptr;
   QTableView* grdVLF = nullptr;
+  TVlfMap* imgVLFMap = nullptr;   // the VLFs of each log file as a bar, above the list
+  QLabel* lblVLFSource = nullptr; // where the list came from
   QTextEdit* mmOpenTran = nullptr;
   TMemTable* memVLF = nullptr; // the VLF table behind grdVLF
   QTimer timerConnect;

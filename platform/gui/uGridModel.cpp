@@ -33,6 +33,8 @@ void TGridModel::ResizeRows(int count) {
     if (c.Times.size() > n) c.Times.resize(n);
     if (c.Texts.size() > n) c.Texts.resize(n);
     if (c.Others.size() > n) c.Others.resize(n);
+    if (c.Hints.size() > n) c.Hints.resize(n);
+    if (c.Decorations.size() > n) c.Decorations.resize(n);
   }
 }
 
@@ -263,14 +265,41 @@ int TGridModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : int(m_columns.size());
 }
 
+void TGridModel::SetHint(int column, int row, const QString& hint) {
+  TColumnCells& c = m_cells[std::size_t(column)];
+  if (hint.isEmpty() && std::size_t(row) >= c.Hints.size()) return;
+  Slot(c.Hints, row) = hint;
+  CellChanged(column, row);
+}
+
+QString TGridModel::Hint(int column, int row) const {
+  const std::vector<QString>& h = m_cells[std::size_t(column)].Hints;
+  return std::size_t(row) < h.size() ? h[std::size_t(row)] : QString();
+}
+
+void TGridModel::SetDecoration(int column, int row, const QVariant& decoration) {
+  TColumnCells& c = m_cells[std::size_t(column)];
+  if (decoration.isNull() && std::size_t(row) >= c.Decorations.size()) return;
+  Slot(c.Decorations, row) = decoration;
+  CellChanged(column, row);
+}
+
 QVariant TGridModel::data(const QModelIndex& index, int role) const {
   if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
     return {};
   const int c = index.column();
   const int r = index.row();
   switch (role) {
+  case Qt::DecorationRole: {
+    const std::vector<QVariant>& d = m_cells[std::size_t(c)].Decorations;
+    return std::size_t(r) < d.size() ? d[std::size_t(r)] : QVariant();
+  }
   case Qt::DisplayRole:
   case Qt::ToolTipRole: {
+    if (role == Qt::ToolTipRole) {
+      const QString hint = Hint(c, r);
+      if (!hint.isEmpty()) return hint;
+    }
     if (role == Qt::ToolTipRole && !m_columns[c].HintWhenClipped) return {};
     const QString text = CellText(c, r);
     return text.isEmpty() ? QVariant() : QVariant(text);
@@ -432,6 +461,8 @@ void TGridModel::sort(int column, Qt::SortOrder order) {
     Gather(c.Times, order_);
     Gather(c.Texts, order_);
     Gather(c.Others, order_);
+    Gather(c.Hints, order_);
+    Gather(c.Decorations, order_);
   }
   QModelIndexList after;
   after.reserve(before.size());

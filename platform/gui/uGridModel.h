@@ -84,6 +84,12 @@ public:
   }
   // An invalid colour means the window colour.
   void SetColor(int column, int row, const QColor& color);
+  // A tooltip of the cell's own, shown whether or not its text fits; empty: none.
+  void SetHint(int column, int row, const QString& hint);
+  QString Hint(int column, int row) const;
+  // What the cell shows before its text (an icon); null: nothing.
+  void SetDecoration(int column, int row, const QVariant& decoration);
+
   QColor Color(int column, int row) const;
 
   // The text a cell shows (empty for an empty cell).
@@ -116,6 +122,9 @@ private:
     std::vector<QDateTime> Times;
     std::vector<QString> Texts;
     std::vector<QVariant> Others;
+    // Sized only once a cell of the column has one.
+    std::vector<QString> Hints;
+    std::vector<QVariant> Decorations;
     int Filled = 0; // cells not marked empty
   };
   template <typename T> T& Slot(std::vector<T>& values, int row) {

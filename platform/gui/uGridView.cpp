@@ -166,6 +166,10 @@ void SetupGrid(QTableView* grid, bool sorting) {
 }
 
 void FitColumnWidths(QTableView* grid, int margin) {
+  FitColumnWidths(grid, margin, 0, grid->model() ? grid->model()->columnCount() - 1 : -1);
+}
+
+void FitColumnWidths(QTableView* grid, int margin, int first, int last) {
   QAbstractItemModel* model = grid->model();
   if (!model) return;
   grid->verticalHeader()->setDefaultSectionSize(RowHeight(grid));
@@ -173,8 +177,8 @@ void FitColumnWidths(QTableView* grid, int margin) {
   const QFontMetrics fm = grid->fontMetrics();
   const int focus = grid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, grid) + 1;
   const int cellPadding = 2 * focus + 1; // text margins of the delegate plus the grid line
-  const int columns = model->columnCount();
-  for (int c = 0; c < columns; ++c) {
+  const int columns = std::min(model->columnCount(), last + 1);
+  for (int c = std::max(0, first); c < columns; ++c) {
     int width = HeaderWidth(header, c);
     const QVariant longest = model->headerData(c, Qt::Horizontal, TGridRole::LongestTexts);
     if (longest.isValid()) {

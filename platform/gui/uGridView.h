@@ -28,6 +28,8 @@ void ResetSortIndicator(QTableView* grid);
 // Sizes every column to the widest of its header (always in full) and its widest cell text,
 // then adds `margin` pixels. Only the longest texts of each column are measured.
 void FitColumnWidths(QTableView* grid, int margin);
+// The same for the columns from `first` to `last` only.
+void FitColumnWidths(QTableView* grid, int margin, int first, int last);
 
 // Every column of the grid stops sorting on a header click; other settings stay.
 void DisableColumnSorting(QTableView* grid);

@@ -233,6 +233,29 @@ private Q_SLOTS:
     QCOMPARE(ColumnTexts(m, 0), QStringList({"c", "d"}));
   }
 
+  // A cell's own tooltip and icon travel with its row when the grid sorts.
+  void gridModelHintsAndIcons() {
+    TGridModel m(Columns());
+    QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    m.AddRows(3);
+    const QStringList texts = {"OK", "1,250 VLFs", "Log 75 % full"};
+    const qint64 keys[] = {2, 0, 1};
+    for (int r = 0; r < 3; ++r) {
+      m.SetText(0, r, texts[r]);
+      m.SetSortKey(0, r, keys[r]);
+      m.SetHint(0, r, "tip " + texts[r]);
+    }
+    m.SetDecoration(0, 1, QColor(Qt::red));
+    QCOMPARE(m.index(0, 1).data(Qt::ToolTipRole), QVariant()); // no hint of its own
+    m.sort(0, Qt::AscendingOrder);
+    QCOMPARE(ColumnTexts(m, 0), QStringList({"1,250 VLFs", "Log 75 % full", "OK"}));
+    QCOMPARE(m.index(0, 0).data(Qt::ToolTipRole).toString(), QString("tip 1,250 VLFs"));
+    QCOMPARE(m.index(0, 0).data(Qt::DecorationRole).value<QColor>(), QColor(Qt::red));
+    QVERIFY(!m.index(2, 0).data(Qt::DecorationRole).isValid());
+    m.SetRowCount(1); // shrinking drops what the rows had
+    QCOMPARE(m.Hint(0, 0), QString("tip 1,250 VLFs"));
+  }
+
   void memTableAppendsByName() {
     TMemTable t;
     QAbstractItemModelTester tester(&t, QAbstractItemModelTester::FailureReportingMode::QtTest);
