@@ -36,6 +36,28 @@ int TdmMain::GetSettingInteger(const QString& key, int defaultValue) const {
   throw TConversionError(tr("'%1' is not a valid integer value").arg(text).toStdString());
 }
 
+TVerdictThresholds TdmMain::VerdictThresholds() const {
+  TVerdictThresholds t;
+  const auto read = [this](const TIntegerSetting& s, int& value) {
+    try {
+      value = GetSettingInteger(s);
+    } catch (const TConversionError&) {
+      value = s.Default; // a typing error in the file must not silence the verdict
+    }
+  };
+  read(Settings::VerdictLogUsedWarningPercent, t.LogUsedWarningPercent);
+  read(Settings::VerdictLogUsedCriticalPercent, t.LogUsedCriticalPercent);
+  read(Settings::VerdictVlfWarningAbove, t.VlfWarningAbove);
+  read(Settings::VerdictVlfCriticalFrom, t.VlfCriticalFrom);
+  read(Settings::VerdictLogBackupWarningMinutes, t.LogBackupWarningMinutes);
+  read(Settings::VerdictLogBackupCriticalMinutes, t.LogBackupCriticalMinutes);
+  read(Settings::VerdictGrowthCheckLogAboveMB, t.GrowthCheckLogAboveMB);
+  read(Settings::VerdictSmallGrowthBelowMB, t.SmallGrowthBelowMB);
+  read(Settings::VerdictMaxSizeMarginPercent, t.MaxSizeMarginPercent);
+  read(Settings::VerdictOpenTransactionWarningMinutes, t.OpenTransactionWarningMinutes);
+  return t;
+}
+
 void TdmMain::SetSettingInteger(const QString& key, int value) {
   iniUser.WriteString(key, QString::number(value));
 }

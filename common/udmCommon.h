@@ -4,6 +4,7 @@
 #include "common/uCommon.h"
 #include "platform/uGlobalSettings.h"
 #include "platform/uIniStore.h"
+#include "verdict/uVerdict.h"
 
 #include <QObject>
 #include <memory>
@@ -30,6 +31,28 @@ inline constexpr TTextSetting GlobalSQLInstance{"SQLInstance", ""};
 inline constexpr TTextSetting GlobalDatabase{"Database", ""};
 // Section of the main window's placement.
 inline constexpr const char* MainFormSection = "frmMain";
+// Section "Verdict": the thresholds of the health verdict (defaults in TVerdictThresholds).
+inline constexpr TVerdictThresholds VerdictDefaults{};
+inline constexpr TIntegerSetting VerdictLogUsedWarningPercent{
+    "Verdict\\LogUsedWarningPercent", VerdictDefaults.LogUsedWarningPercent};
+inline constexpr TIntegerSetting VerdictLogUsedCriticalPercent{
+    "Verdict\\LogUsedCriticalPercent", VerdictDefaults.LogUsedCriticalPercent};
+inline constexpr TIntegerSetting VerdictVlfWarningAbove{"Verdict\\VlfWarningAbove",
+                                                        VerdictDefaults.VlfWarningAbove};
+inline constexpr TIntegerSetting VerdictVlfCriticalFrom{"Verdict\\VlfCriticalFrom",
+                                                        VerdictDefaults.VlfCriticalFrom};
+inline constexpr TIntegerSetting VerdictLogBackupWarningMinutes{
+    "Verdict\\LogBackupWarningMinutes", VerdictDefaults.LogBackupWarningMinutes};
+inline constexpr TIntegerSetting VerdictLogBackupCriticalMinutes{
+    "Verdict\\LogBackupCriticalMinutes", VerdictDefaults.LogBackupCriticalMinutes};
+inline constexpr TIntegerSetting VerdictGrowthCheckLogAboveMB{
+    "Verdict\\GrowthCheckLogAboveMB", VerdictDefaults.GrowthCheckLogAboveMB};
+inline constexpr TIntegerSetting VerdictSmallGrowthBelowMB{"Verdict\\SmallGrowthBelowMB",
+                                                           VerdictDefaults.SmallGrowthBelowMB};
+inline constexpr TIntegerSetting VerdictMaxSizeMarginPercent{"Verdict\\MaxSizeMarginPercent",
+                                                             VerdictDefaults.MaxSizeMarginPercent};
+inline constexpr TIntegerSetting VerdictOpenTransactionWarningMinutes{
+    "Verdict\\OpenTransactionWarningMinutes", VerdictDefaults.OpenTransactionWarningMinutes};
 } // namespace Settings
 
 // A stored text that should be a decimal integer is not.
@@ -68,6 +91,10 @@ public:
   void SaveRecentConnection(const TSQLConnectionProperties& props);
   // The list after SaveRecentConnection, from the list before it.
   static QString AddRecentConnection(const QString& list, const TSQLConnectionProperties& props);
+
+  // The verdict's thresholds from the settings file; a key that is missing or not a number
+  // keeps its default.
+  TVerdictThresholds VerdictThresholds() const;
 
   // A read-only machine-wide value, or the default. A value that is not text raises
   // TGlobalSettingError.
