@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr int kLoginTimeoutSeconds = 15;
 const char* const kApplicationName = "Tessaly GUI";
 
 QString Tr(const char* text) {
@@ -31,9 +30,9 @@ TOdbcConnectionString ApplyConnectionProperties(const TOdbcConnection& target,
 }
 
 std::vector<TOdbcDiagRecord> Open(TOdbcConnection& connection,
-                                  const TOdbcConnectionString& settings) {
+                                  const TOdbcConnectionString& settings, int loginTimeoutSeconds) {
   if (!settings.Error.isEmpty()) throw TOdbcError(settings.Error);
-  return connection.Open(settings.Text, kLoginTimeoutSeconds);
+  return connection.Open(settings.Text, loginTimeoutSeconds);
 }
 
 // The text of a caught failure: all lines of the driver's records, or the error's own message.
@@ -81,6 +80,7 @@ struct TDataStoreSQLServer::Impl {
   // Empty until InitWithConnProps applied a record: the store has no server yet.
   std::optional<TOdbcConnectionString> Settings;
   std::atomic<int> QueryTimeout{0};
+  int LoginTimeout = TDataStoreSQLServer::kDefaultLoginTimeoutSeconds;
 
   // The statement that runs now, for Cancel from another thread. The handle is registered and
   // released under the lock, so Cancel never reaches a freed one.
@@ -93,7 +93,7 @@ struct TDataStoreSQLServer::Impl {
     if (Connection.IsOpen()) return;
     if (!Settings)
       throw TOdbcError(Tr("The data store is not connected: no server has been chosen yet."));
-    Append(info, Open(Connection, *Settings));
+    Append(info, Open(Connection, *Settings, LoginTimeout));
   }
 };
 
@@ -126,7 +126,7 @@ bool TDataStoreSQLServer::InitWithConnProps(TSQLConnectionProperties Props) {
   Connected = false;
   try {
     d->Settings = ApplyConnectionProperties(d->Connection, Props, QLatin1String(kApplicationName));
-    HandleInfoMessage(JoinDiagnostics(Open(d->Connection, *d->Settings), true));
+    HandleInfoMessage(JoinDiagnostics(Open(d->Connection, *d->Settings, d->LoginTimeout), true));
     Connected = true;
     const QString version = d->Connection.DbmsVersion();
     if (const std::optional<int> major = ::ServerMajorVersion(version)) {
@@ -144,7 +144,7 @@ bool TDataStoreSQLServer::TestConnection(TSQLConnectionProperties Props) {
   try {
     // The client's defaults: no application name and no message handler.
     TOdbcConnection temporary;
-    Open(temporary, ApplyConnectionProperties(temporary, Props, QString()));
+    Open(temporary, ApplyConnectionProperties(temporary, Props, QString()), d->LoginTimeout);
     return true;
   } catch (const std::exception& e) {
     Errors << Tr("Error connecting to database (%1) on instance (%2): %3")
@@ -181,6 +181,10 @@ void TDataStoreSQLServer::SetQueryTimeout(int seconds) {
 
 int TDataStoreSQLServer::QueryTimeout() const {
   return d->QueryTimeout;
+}
+
+void TDataStoreSQLServer::SetLoginTimeout(int seconds) {
+  d->LoginTimeout = std::max(0, seconds);
 }
 
 void TDataStoreSQLServer::Cancel() {

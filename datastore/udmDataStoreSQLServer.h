@@ -39,6 +39,11 @@ public:
   void SetQueryTimeout(int seconds);
   int QueryTimeout() const;
 
+  static constexpr int kDefaultLoginTimeoutSeconds = 15;
+  // Seconds a connection attempt may take (the driver's login time-out); 0 waits for ever.
+  // Applies from the next connection on.
+  void SetLoginTimeout(int seconds);
+
   // Safe from any thread: interrupts the statement that runs now (the server gets an attention)
   // and refuses every later one with SQLSTATE HY008 until ResetCancel.
   void Cancel();
