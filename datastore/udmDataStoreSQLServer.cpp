@@ -208,6 +208,10 @@ int TDataStoreSQLServer::QueryTimeout() const {
   return d->QueryTimeout;
 }
 
+void TDataStoreSQLServer::SetLoginTimeout(int seconds) {
+  LoginLimits.Deadline = std::chrono::seconds(seconds > 0 ? seconds : kDefaultLoginTimeoutSeconds);
+}
+
 void TDataStoreSQLServer::Cancel() {
   const std::lock_guard lock(d->ActiveLock);
   d->Cancelled = true;

@@ -45,6 +45,12 @@ public:
   void SetQueryTimeout(int seconds);
   int QueryTimeout() const;
 
+  static constexpr int kDefaultLoginTimeoutSeconds = 15;
+  // Seconds a whole login may take (a wall-clock deadline, see uLoginAttempt.h); 0 means
+  // the default.
+  // Applies from the next connection on.
+  void SetLoginTimeout(int seconds);
+
   // Safe from any thread: interrupts the statement that runs now (the server gets an attention)
   // and refuses every later one with SQLSTATE HY008 until ResetCancel.
   void Cancel();

@@ -172,6 +172,7 @@ TLogReader::TLogReader(TLogReaderSettings settings)
       m_statements(StatementsFor(0)) {
   if (!m_settings.Clock) m_settings.Clock = [] { return QDateTime::currentDateTime(); };
   m_store->SetQueryTimeout(m_settings.QueryTimeoutSeconds);
+  m_store->SetLoginTimeout(m_settings.LoginTimeoutSeconds);
 }
 
 TLogReader::~TLogReader() = default;
@@ -257,6 +258,13 @@ TOutcome TLogReader::Run(TKind kind, const QString& text, const char* action, co
       ClassifyFailure(m_store->LastFailure, m_store->Errors.value(m_store->Errors.size() - 1),
                       action, needs, m_settings.QueryTimeoutSeconds);
   if (o.Kind == TOutcomeKind::ConnectionLost) m_lost = true;
+  return o;
+}
+
+TOutcome TLogReader::RunQuery(const QString& text, const char* action, const char* needs,
+                              const std::function<void(TResultSet&)>& rows) {
+  TOutcome o = Run(TKind::Query, text, action, needs);
+  if (o.IsOk() && rows && m_store->Query->Active()) rows(*m_store->Query);
   return o;
 }
 

@@ -37,7 +37,8 @@ struct TStatementSet {
 TStatementSet StatementsFor(int majorVersion, int build = 0);
 
 struct TLogReaderSettings {
-  int QueryTimeoutSeconds = 60;     // 0: no time-out
+  int QueryTimeoutSeconds = 60;                                               // 0: no time-out
+  int LoginTimeoutSeconds = TDataStoreSQLServer::kDefaultLoginTimeoutSeconds; // 0: none
   std::function<QDateTime()> Clock; // when figures were read; the local time when empty
 };
 
@@ -64,6 +65,11 @@ public:
   // Makes `database` current and reads its details; with `logSpace`, the log figures of every
   // database are read too, right after the database was made current.
   TDetailsSnapshot ReadDetails(const QString& database, TLogSpaceSnapshot* logSpace = nullptr);
+
+  // Sends a query of the caller's own on this reader's connection; `rows` reads the result when
+  // it ran. For programs that read more than the window does.
+  TOutcome RunQuery(const QString& text, const char* action, const char* needs,
+                    const std::function<void(TResultSet&)>& rows);
 
   // Safe from any thread: ends the statement that runs now, and every later one fails as
   // cancelled without reaching the server, until ResetCancel.
