@@ -82,7 +82,7 @@ enum class TVLFSource { DbccLogInfo };
 struct TVLFPart {
   TOutcome Outcome;
   TVLFSource Source = TVLFSource::DbccLogInfo;
-  std::vector<TColumnData> Columns; // the result as the server sent it, column by column
+  TColumnSet Columns; // the result as the server sent it, column by column; copies share it
   int RowCount() const { return Columns.empty() ? 0 : int(Columns.front().Count); }
 };
 
