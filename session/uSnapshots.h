@@ -114,8 +114,8 @@ enum class TVLFSource { DbccLogInfo, LogInfoView };
 struct TVLFPart {
   TOutcome Outcome;
   TVLFSource Source = TVLFSource::DbccLogInfo;
-  TOutcome DbccOutcome;             // why DBCC LOGINFO gave way to the view
-  std::vector<TColumnData> Columns; // the result as the server sent it, column by column
+  TOutcome DbccOutcome; // why DBCC LOGINFO gave way to the view
+  TColumnSet Columns;   // the result as the server sent it, column by column; copies share it
   int RowCount() const { return Columns.empty() ? 0 : int(Columns.front().Count); }
 };
 
