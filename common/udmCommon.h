@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 // Every setting of the program, with its default, in one place.
@@ -63,8 +64,18 @@ public:
   // Puts the connection at the head of the recent-connection list and writes the settings
   // file. The password is never stored.
   void SaveRecentConnection(const TSQLConnectionProperties& props);
-  // The list after SaveRecentConnection, from the list before it.
+  // The list after SaveRecentConnection, from the list before it: the connection's line at the
+  // head, and no other line for the same server and login.
   static QString AddRecentConnection(const QString& list, const TSQLConnectionProperties& props);
+  // The lines of the stored list, most recent first; bars in a row give empty lines.
+  static QStringList RecentLines(const QString& list);
+  // A line read back: nullopt when it names no server. Lines of earlier versions read as they
+  // always did; lines of this version may hold any character in their fields.
+  static std::optional<TSQLConnectionProperties> ParseRecentLine(const QString& line);
+  // The line for a connection, without its password. Plain connections keep the earlier
+  // "server:database:login:provider" form, byte for byte, so earlier versions read them; see
+  // the implementation for the rest.
+  static QString FormatRecentLine(const TSQLConnectionProperties& props);
 
   // A read-only machine-wide value, or the default. A value that is not text raises
   // TGlobalSettingError.
