@@ -136,8 +136,10 @@ QStringList TFreeTdsSearch::Files() const {
 TFreeTdsConfig TFreeTdsConfig::Load(const QStringList& paths) {
   TFreeTdsConfig config;
   for (const QString& path : paths) {
+    // Configuration files are small; a larger one is not a configuration file.
     QFile f(path);
-    if (f.open(QIODevice::ReadOnly)) config.Files << TFreeTdsConfFile::Parse(path, f.readAll());
+    if (f.open(QIODevice::ReadOnly) && f.size() <= 1024 * 1024)
+      config.Files << TFreeTdsConfFile::Parse(path, f.readAll());
   }
   return config;
 }

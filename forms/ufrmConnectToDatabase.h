@@ -5,9 +5,14 @@
 #include "common/uCommon.h"
 #include "forms/ufrmMain.h"
 
+#include "datastore/uOdbcConnectionString.h"
+
 #include <QDialog>
 #include <QStringList>
 
+#include <functional>
+
+class QCheckBox;
 class QComboBox;
 class QFrame;
 class QLabel;
@@ -42,6 +47,9 @@ public:
   QComboBox* edtDatabase = nullptr;
   QLabel* TntLabel2 = nullptr;
   QComboBox* cbProvider = nullptr;
+  QLabel* lblEncryption = nullptr;
+  QComboBox* cbEncryption = nullptr;
+  QCheckBox* chkTrustServerCertificate = nullptr;
   QLabel* TntLabel3 = nullptr;
   QRadioButton* rbWinLogin = nullptr;
   QRadioButton* rbSQLLogin = nullptr;
@@ -62,6 +70,15 @@ public Q_SLOTS:
   void rbWinLoginClick();
   void edtSQLLoginChange();
   void btnOKClick();
+  void cbProviderChange();
+
+public:
+  // The SQL Server drivers the provider box lists; empty: this machine's.
+  using TDriverSource = std::function<QList<TOdbcDriverInfo>()>;
+  static void SetDriverSource(TDriverSource source);
+
+  // Where kept certificates go ("trust this server's certificate"); empty: UserDataFolder().
+  static void SetCertificateFolder(const QString& folder);
 
 protected:
   void showEvent(QShowEvent* event) override;
@@ -76,8 +93,17 @@ private:
   void UpdateOKButton();
   // The steps of a change of the server box made by choosing rather than typing.
   void ServerChosen();
+  // The driver the provider box stands for (the best one for "(auto)").
+  std::optional<TOdbcDriverInfo> ChosenDriver() const;
+  // After a refused certificate: asks whether to trust it for this connection, keeps a copy
+  // and returns true when the user agreed.
+  bool OfferToTrustCertificate(const QString& failureText);
 
   QStringList FRecentLines;
+  QList<TOdbcDriverInfo> FDrivers;
+  // What the matched recent line (or the browser) says beyond the controls: how the server is
+  // named, and its certificate settings.
+  TSQLConnectionProperties FLineExtras;
 };
 
 // Creates the dialog owned by `owner`, shows it modally and destroys it.

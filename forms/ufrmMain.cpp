@@ -371,6 +371,10 @@ void TfrmMain::ApplyConnection(const TSQLConnectionProperties& props) {
     SetStatusPanel(0, server, sbMain->fontMetrics().horizontalAdvance(server) + 48);
     SetStatusPanel(1, version + QStringLiteral(" (") + edition + QStringLiteral(")"));
   }
+  // Which driver carries the connection, for whoever wonders why it behaves as it does.
+  const QString driver = tr("Connected through the ODBC driver %1").arg(DataStore->DriverInUse);
+  for (QLabel* panel : m_statusPanels)
+    panel->setToolTip(DataStore->DriverInUse.isEmpty() ? QString() : driver);
   LoadDatabaseList();
 }
 

@@ -1,5 +1,7 @@
 #include "forms/ufrmMessageBox.h"
 
+#include "datastore/udmDataStoreSQLServer.h"
+
 #include "common/uCommonGUI.h"
 #include "platform/gui/uHeaderPanel.h"
 #include "platform/gui/uModalHook.h"
@@ -218,6 +220,10 @@ void TfrmMessageBox::ShowError(const QString& Caption, const QString& Text) {
   ShowMessage(mkError, Caption, Text, mbOK);
 }
 
+bool TfrmMessageBox::AskYesNo(const QString& Caption, const QString& Text) {
+  return ShowMessage(mkWarning, Caption, Text, mbYes | mbNo) == QDialog::Accepted;
+}
+
 void TfrmMessageBox::ShowAbout() {
   QString caption;
   QString body;
@@ -229,6 +235,10 @@ void TfrmMessageBox::ShowAbout() {
     }
   } catch (...) {
     // Without readable version values the box shows no version lines; nothing to report.
+  }
+  if (DataStore && !DataStore->DriverInUse.isEmpty()) {
+    if (!body.isEmpty()) body += QStringLiteral("\r\n\r\n");
+    body += tr("Connected through the ODBC driver %1.").arg(DataStore->DriverInUse);
   }
   ShowMessage(mkAbout, caption, body, mbOK);
 }

@@ -33,6 +33,8 @@ public:
   void PrepareMessage(TMessageBoxKind Kind, const QString& Caption, const QString& Text,
                       TMsgDlgButtons Buttons);
   void ShowError(const QString& Caption, const QString& Text);
+  // A warning with Yes and No; true for Yes.
+  bool AskYesNo(const QString& Caption, const QString& Text);
   void ShowAbout();
   // Shows imgHeader0 to imgHeader3 for 0 to 3; any other index shows none.
   void ShowHeaderImage(int Index);
