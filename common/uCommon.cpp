@@ -87,7 +87,11 @@ void InitApplicationFolders(const QString& userBase, const QString& commonBase) 
   EnsureFolder(f.user);
   f.settingsFile = f.user.isEmpty() ? QString() : f.user + QStringLiteral("settings.ini");
   f.common = WithSuffix(commonBase.isEmpty() ? SystemWideConfigBase() : commonBase);
+#ifdef Q_OS_WIN
   EnsureFolder(f.common);
+#endif
+  // Elsewhere the all-users folder belongs to the administrator and the package manager: the
+  // program only reads what is there and never creates anything under /etc/xdg.
 }
 
 QString FormatByteSize(std::int64_t bytes) {

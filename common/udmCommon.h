@@ -23,6 +23,9 @@ namespace Settings {
 // Section "Settings" of the settings file.
 inline constexpr TTextSetting ConnectionListSQL{"ConnectionListSQL", ""};
 inline constexpr TIntegerSetting LastDBType{"LastDBType", 0};
+// Seconds a statement may run before the session gives up on it; 0 waits for ever. Written to
+// the file with its default the first time it is read, so that it can be found and changed.
+inline constexpr TIntegerSetting QueryTimeout{"QueryTimeout", 60};
 // Read-only global values (GetGlobalSetting).
 inline constexpr TTextSetting GlobalSQLInstance{"SQLInstance", ""};
 inline constexpr TTextSetting GlobalDatabase{"Database", ""};

@@ -17,6 +17,12 @@ bool IsPrefixGroup(QStringView group) {
          group.contains(QLatin1String("ODBC"), Qt::CaseInsensitive);
 }
 
+// Carries the SQLSTATE ODBC gives a closed connection, so callers see it as one.
+[[noreturn]] void ThrowNotOpen() {
+  const QString text = QCoreApplication::translate("TOdbc", "The connection is not open.");
+  throw TOdbcError(text, {TOdbcDiagRecord{QStringLiteral("08003"), 0, text}});
+}
+
 } // namespace
 
 QString StripDriverPrefixes(const QString& text) {
@@ -226,6 +232,13 @@ std::vector<TOdbcDiagRecord> TOdbcConnection::Open(const QString& connectionStri
   return {};
 }
 
+bool TOdbcConnection::IsDead() const {
+  if (!m_open) return false;
+  SQLUINTEGER dead = SQL_CD_FALSE;
+  const SQLRETURN rc = SQLGetConnectAttrW(m_dbc.Get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr);
+  return OdbcSucceeded(rc) && dead == SQL_CD_TRUE;
+}
+
 void TOdbcConnection::Close() {
   if (m_open) SQLDisconnect(m_dbc.Get());
   m_open = false;
@@ -233,8 +246,7 @@ void TOdbcConnection::Close() {
 }
 
 QString TOdbcConnection::DbmsVersion() const {
-  if (!m_open)
-    throw TOdbcError(QCoreApplication::translate("TOdbc", "The connection is not open."));
+  if (!m_open) ThrowNotOpen();
   SQLWCHAR buffer[256] = {};
   SQLSMALLINT length = 0;
   OdbcCheck(SQLGetInfoW(m_dbc.Get(), SQL_DBMS_VER, buffer, SQLSMALLINT(sizeof(buffer)), &length),
@@ -257,7 +269,6 @@ QString TOdbcConnection::InfoText(SQLUSMALLINT type) const {
 }
 
 TOdbcStatement::TOdbcStatement(const TOdbcConnection& connection) {
-  if (!connection.IsOpen())
-    throw TOdbcError(QCoreApplication::translate("TOdbc", "The connection is not open."));
+  if (!connection.IsOpen()) ThrowNotOpen();
   m_stmt = TOdbcHandle(SQL_HANDLE_STMT, connection.Handle());
 }

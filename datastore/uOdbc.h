@@ -31,7 +31,8 @@ QString StripDriverPrefixes(const QString& text);
 // The texts of the records, one line each, joined by CR LF.
 QString JoinDiagnostics(const std::vector<TOdbcDiagRecord>& records, bool mostRecentFirst);
 
-// A failed ODBC call: its message is every diagnostic line of the call, joined by CR LF.
+// A failed ODBC call: its message is every diagnostic line of the call, joined by CR LF. The
+// records keep SQLSTATE and server error number, which tell a lost connection from a refusal.
 class TOdbcError : public std::runtime_error {
 public:
   explicit TOdbcError(const QString& text, std::vector<TOdbcDiagRecord> records = {});
@@ -124,6 +125,8 @@ public:
   std::vector<TOdbcDiagRecord> Open(const QString& connectionString, int loginTimeoutSeconds);
   void Close();
   bool IsOpen() const { return m_open; }
+  // The driver found the connection broken (SQL_ATTR_CONNECTION_DEAD); it never comes back.
+  bool IsDead() const;
   SQLHDBC Handle() const { return m_dbc.Get(); }
 
   // SQLGetInfo(SQL_DBMS_VER), for example "10.50.1600". Throws when closed or on failure.

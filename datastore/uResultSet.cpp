@@ -107,6 +107,13 @@ void TResultSet::Close() {
   d->Spare = std::move(spare);
 }
 
+std::vector<TColumnData> TResultSet::TakeColumnData() {
+  std::vector<TColumnData> columns = std::move(d->Columns);
+  d->Columns.clear();
+  Close();
+  return columns;
+}
+
 int TResultSet::FieldCount() const {
   return int(d->Columns.size());
 }
@@ -619,7 +626,8 @@ void TResultSetBuilder::Fetch(SQLHSTMT stmt, TResultSet& target,
     if (rc == SQL_SUCCESS_WITH_INFO) {
       std::vector<TOdbcDiagRecord> records = CollectDiagnostics(SQL_HANDLE_STMT, stmt);
       for (std::size_t r = 0; r < std::min<std::size_t>(fetched, blockRows); ++r)
-        if (rowStatus[r] == SQL_ROW_ERROR) throw TOdbcError(JoinDiagnostics(records, false));
+        if (rowStatus[r] == SQL_ROW_ERROR)
+          throw TOdbcError(JoinDiagnostics(records, false), records);
       for (TOdbcDiagRecord& r : records)
         if (r.State != QLatin1String("01004")) // truncation: caught per column below
           info.push_back(std::move(r));

@@ -53,6 +53,8 @@ public:
   void CopyTo(TMemTable& table) const;
   // Appends this result set's rows to the table as TMemTable::AppendColumnData does.
   void AppendTo(TMemTable& table) const;
+  // Hands over the columns with their rows, without a copy; the result set is closed after.
+  std::vector<TColumnData> TakeColumnData();
 
 private:
   friend class TResultSetBuilder;

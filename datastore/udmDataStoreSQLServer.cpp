@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <optional>
 
 #ifndef _WIN32
@@ -18,8 +20,6 @@
 #ifdef _WIN32
 #include <objbase.h>
 #endif
-
-std::unique_ptr<TDataStoreSQLServer> DataStore;
 
 namespace {
 
@@ -93,7 +93,7 @@ void Append(std::vector<TOdbcDiagRecord>& to, std::vector<TOdbcDiagRecord> recor
   }
   QString text = JoinDiagnostics(records, false);
   if (text.isEmpty()) text = Tr("The server reported a failure without a message.");
-  throw TOdbcError(text);
+  throw TOdbcError(text, std::move(records));
 }
 
 } // namespace
@@ -105,6 +105,18 @@ TClientSetup MachineClientSetup(const TOdbcEnvironment& environment) {
   setup.FreeTds = TFreeTdsConfig::Load(TFreeTdsSearch::FromEnvironment().Files());
   setup.DsnValue = &OdbcDataSourceValue;
   return setup;
+}
+
+QList<TOdbcDriverInfo> InstalledSqlServerDrivers() {
+  try {
+    const TOdbcEnvironment environment;
+    QList<TOdbcDriverInfo> drivers;
+    for (const TOdbcEnvironment::TDriver& d : environment.InstalledDriverInfo())
+      drivers << TOdbcDriverInfo{d.Name, d.Library};
+    return SqlServerDrivers(drivers, kOdbcOnWindows);
+  } catch (const std::exception&) {
+    return {}; // no driver manager: "(auto)" alone, and the connection test says why
+  }
 }
 
 QString DescribeDriver(const TOdbcConnection& connection, const QString& registeredName) {
@@ -240,6 +252,13 @@ struct TDataStoreSQLServer::Impl {
   QString QueryText;
   // Empty until InitWithConnProps applied a record: the store has no server yet.
   std::optional<TOdbcConnectionString> Settings;
+  std::atomic<int> QueryTimeout{0};
+
+  // The statement that runs now, for Cancel from another thread. The handle is registered and
+  // released under the lock, so Cancel never reaches a freed one.
+  std::mutex ActiveLock;
+  SQLHSTMT Active = SQL_NULL_HSTMT;
+  bool Cancelled = false;
 
   // Opens a configured but closed connection first, as every access of the client does.
   void EnsureOpen(std::vector<TOdbcDiagRecord>& info) {
@@ -284,8 +303,10 @@ bool TDataStoreSQLServer::InitWithConnProps(TSQLConnectionProperties Props) {
     Connected = true;
     DriverInUse = DescribeDriver(d->Connection, d->Settings->Driver);
     const QString version = d->Connection.DbmsVersion();
-    if (const std::optional<int> major = ServerMajorVersion(version))
+    if (const std::optional<int> major = ::ServerMajorVersion(version)) {
       IsSQL2005OrNewer = *major >= 9;
+      ServerMajorVersion = *major;
+    }
   } catch (const std::exception& e) {
     if (Connected) {
       AddError(ErrorText(e));
@@ -340,13 +361,64 @@ bool TDataStoreSQLServer::OpenQuery() {
   return Run(d->QueryText, true);
 }
 
+void TDataStoreSQLServer::SetQueryTimeout(int seconds) {
+  d->QueryTimeout = std::max(0, seconds);
+}
+
+int TDataStoreSQLServer::QueryTimeout() const {
+  return d->QueryTimeout;
+}
+
+void TDataStoreSQLServer::Cancel() {
+  const std::lock_guard lock(d->ActiveLock);
+  d->Cancelled = true;
+  if (d->Active != SQL_NULL_HSTMT) SQLCancel(d->Active);
+}
+
+void TDataStoreSQLServer::ResetCancel() {
+  const std::lock_guard lock(d->ActiveLock);
+  d->Cancelled = false;
+}
+
+namespace {
+// Registers a statement as the one that runs, for Cancel; refuses it after a cancel.
+class TActiveStatement {
+public:
+  TActiveStatement(std::mutex& lock, SQLHSTMT& active, const bool& cancelled, SQLHSTMT stmt)
+      : m_lock(lock), m_active(active) {
+    const std::lock_guard guard(m_lock);
+    if (cancelled) {
+      const QString text = Tr("Operation canceled");
+      throw TOdbcError(text, {TOdbcDiagRecord{QStringLiteral("HY008"), 0, text}});
+    }
+    m_active = stmt;
+  }
+  ~TActiveStatement() {
+    const std::lock_guard guard(m_lock);
+    m_active = SQL_NULL_HSTMT;
+  }
+  TActiveStatement(const TActiveStatement&) = delete;
+  TActiveStatement& operator=(const TActiveStatement&) = delete;
+
+private:
+  std::mutex& m_lock;
+  SQLHSTMT& m_active;
+};
+} // namespace
+
 bool TDataStoreSQLServer::Run(const QString& text, bool openResult) {
   std::vector<TOdbcDiagRecord> info;
   bool ok = true;
+  LastFailure.clear();
   try {
     d->EnsureOpen(info);
     TOdbcStatement statement(d->Connection);
     const SQLHSTMT stmt = statement.Handle();
+    if (const int timeout = d->QueryTimeout; timeout > 0)
+      OdbcCheck(SQLSetStmtAttrW(stmt, SQL_ATTR_QUERY_TIMEOUT,
+                                reinterpret_cast<SQLPOINTER>(SQLULEN(timeout)), 0),
+                SQL_HANDLE_STMT, stmt, "SQLSetStmtAttr");
+    const TActiveStatement active(d->ActiveLock, d->Active, d->Cancelled, stmt);
     SQLRETURN rc = SQLExecDirectW(stmt, const_cast<SQLWCHAR*>(ToSqlW(text)), SQL_NTS);
     // Every result of the batch is walked, so that its messages and errors are seen; the first
     // one with columns is the query's.
@@ -366,6 +438,12 @@ bool TDataStoreSQLServer::Run(const QString& text, bool openResult) {
   } catch (const std::exception& e) {
     if (openResult) d->Query.Close();
     AddError(ErrorText(e));
+    if (const auto* odbc = dynamic_cast<const TOdbcError*>(&e)) LastFailure = odbc->Records();
+    if (LastFailure.empty()) LastFailure.push_back({QString(), 0, ErrorText(e)});
+    // Drivers do not always say so in the SQLSTATE (FreeTDS: HY000 "Unknown error" when the
+    // server went away between statements); the connection itself knows.
+    if (d->Connection.IsDead())
+      LastFailure.push_back({QStringLiteral("08S01"), 0, Tr("The connection is broken.")});
     ok = false;
   }
   HandleInfoMessage(JoinDiagnostics(info, true));

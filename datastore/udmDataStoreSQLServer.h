@@ -39,6 +39,22 @@ public:
   // Set when the last TestConnection or InitWithConnProps failed on the server's certificate
   // (or on a server without encryption): what the server presented, and why it was refused.
   std::optional<TTlsProbeResult> CertificateProblem;
+  // The diagnostic records (SQLSTATE, server error number) of the last statement or query that
+  // failed, with an 08S01 record added when the driver found the connection dead; empty after
+  // one that ran.
+  std::vector<TOdbcDiagRecord> LastFailure;
+  // The server's major version read when the connection opened; 0 before.
+  int ServerMajorVersion = 0;
+
+  // Seconds a statement or query may run before the client gives up (SQLSTATE HYT00); 0 waits
+  // for ever. Applies from the next statement on.
+  void SetQueryTimeout(int seconds);
+  int QueryTimeout() const;
+
+  // Safe from any thread: interrupts the statement that runs now (the server gets an attention)
+  // and refuses every later one with SQLSTATE HY008 until ResetCancel.
+  void Cancel();
+  void ResetCancel();
 
 private:
   // Appends one entry: all lines of one failed operation.
@@ -54,6 +70,8 @@ private:
 
 // The drivers, the freetds.conf files and the data sources of this machine.
 TClientSetup MachineClientSetup(const TOdbcEnvironment& environment);
+// The SQL Server drivers registered on this machine, best first; empty without a driver manager.
+QList<TOdbcDriverInfo> InstalledSqlServerDrivers();
 // "NAME VERSION (LIBRARY)" of an open connection's driver.
 QString DescribeDriver(const TOdbcConnection& connection, const QString& registeredName);
 // Whether a Kerberos ticket is at hand for integrated authentication (always true on Windows).

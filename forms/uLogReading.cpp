@@ -43,8 +43,8 @@ bool IsLogSpaceHighlighted(QStringView name, double usedPercent) {
   return name != u"model" && name != u"master" && name != u"tempdb" && name != u"msdb";
 }
 
-QColor LogSpaceHighlightColor() {
-  return QColor(254, 224, 210);
+QColor LogSpaceHighlightColor(bool darkPalette) {
+  return darkPalette ? QColor(122, 44, 16) : QColor(254, 224, 210);
 }
 
 QString TrimBlanks(const QString& text) {

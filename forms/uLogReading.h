@@ -21,7 +21,9 @@ double TruncateDecimals(double value, int decimals);
 
 // The log-space highlight: user databases from 70 % on; the four system databases never.
 bool IsLogSpaceHighlighted(QStringView name, double usedPercent);
-QColor LogSpaceHighlightColor();
+// The highlight's colour: a pale peach on a light palette, a deep rust on a dark one; the grid
+// draws the text over it in black or white, whichever reads better.
+QColor LogSpaceHighlightColor(bool darkPalette = false);
 
 // Removes leading and trailing blanks and control characters.
 QString TrimBlanks(const QString& text);

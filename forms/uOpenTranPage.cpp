@@ -1,22 +1,26 @@
 #include "forms/uOpenTranPage.h"
 
-#include "datastore/udmDataStoreSQLServer.h"
 #include "forms/uLogReading.h"
+#include "platform/gui/uNoticeStack.h"
 
 #include <QTextEdit>
 
-TOpenTranPage::TOpenTranPage(QTextEdit* memo, QObject* parent) : QObject(parent), m_memo(memo) {
+TOpenTranPage::TOpenTranPage(QTextEdit* memo, TNoticeStack* notice, QObject* parent)
+    : QObject(parent), m_memo(memo), m_notice(notice) {
   m_memo->setAcceptRichText(false);
 }
 
 void TOpenTranPage::Clear() {
   m_memo->clear();
+  if (m_notice) m_notice->SetNotice(QString());
 }
 
-bool TOpenTranPage::Load(QStringList& messageLines) {
-  TDataStoreSQLServer* store = DataStore.get();
-  if (!store || !store->RunQuery(QStringLiteral("DBCC OPENTRAN"))) return false;
-  messageLines = SplitInfoMessages(store->InfoMessages);
+bool TOpenTranPage::Show(const TOpenTranPart& openTran, QStringList& messageLines) {
+  m_memo->clear();
+  messageLines.clear();
+  if (m_notice) m_notice->SetNotice(openTran.Outcome.IsOk() ? QString() : openTran.Outcome.Text);
+  if (!openTran.Outcome.IsOk()) return false;
+  messageLines = SplitInfoMessages(openTran.InfoMessages);
   const QStringList page = OpenTranPageLines(messageLines);
   if (!page.isEmpty()) m_memo->setPlainText(page.join(QLatin1Char('\n')));
   return true;

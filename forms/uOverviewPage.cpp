@@ -1,10 +1,11 @@
 #include "forms/uOverviewPage.h"
 
-#include "datastore/udmDataStoreSQLServer.h"
 #include "forms/uLogReading.h"
 #include "platform/gui/uGridModel.h"
 #include "platform/gui/uGridView.h"
+#include "platform/gui/uNoticeStack.h"
 
+#include <QEvent>
 #include <QHeaderView>
 #include <QTableView>
 #include <string_view>
@@ -55,15 +56,11 @@ QVector<TGridColumn> OverviewColumns() {
                                   true};
   return c;
 }
-
-TDataStoreSQLServer* Store() {
-  return DataStore.get();
-}
 } // namespace
 
-TOverviewPage::TOverviewPage(QTableView* grid, QObject* parent)
-    : QObject(parent), m_grid(grid), m_model(new TGridModel(OverviewColumns(), this)),
-      m_clock([] { return QDateTime::currentDateTime(); }) {
+TOverviewPage::TOverviewPage(QTableView* grid, TNoticeStack* notice, QObject* parent)
+    : QObject(parent), m_grid(grid), m_notice(notice),
+      m_model(new TGridModel(OverviewColumns(), this)) {
   grid->setModel(m_model);
   grid->setShowGrid(true);
   grid->setSelectionBehavior(QAbstractItemView::SelectItems);
@@ -80,6 +77,23 @@ TOverviewPage::TOverviewPage(QTableView* grid, QObject* parent)
             if (from.column() <= colDBName && colDBName <= to.column()) m_rowOfValid = false;
           });
   grid->horizontalHeader()->resizeSection(colUpdated, 120);
+  UpdateHighlightColor();
+  grid->installEventFilter(this);
+}
+
+bool TOverviewPage::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_grid && event->type() == QEvent::PaletteChange) UpdateHighlightColor();
+  return QObject::eventFilter(watched, event);
+}
+
+void TOverviewPage::UpdateHighlightColor() {
+  const QColor base = m_grid->palette().color(QPalette::Base);
+  const QColor highlight = LogSpaceHighlightColor(base.lightnessF() < 0.5);
+  if (highlight == m_highlight) return;
+  m_highlight = highlight;
+  const TGridUpdateGuard update(*m_model);
+  for (int r = 0; r < m_model->RowCount(); ++r)
+    if (m_model->Color(colUsed, r).isValid()) m_model->SetColor(colUsed, r, m_highlight);
 }
 
 int TOverviewPage::RowCount() const {
@@ -91,48 +105,36 @@ QString TOverviewPage::DatabaseName(int row) const {
   return m_model->Cell(colDBName, row).toString();
 }
 
-void TOverviewPage::LoadRows() {
-  {
-    const TRepaintGuard repaint(m_grid);
-    ResetSortIndicator(m_grid);
-    TDataStoreSQLServer* store = Store();
-    TResultSet* q = nullptr;
-    int name = -1, status = -1;
-    if (store &&
-        store->RunQuery(
-            QStringLiteral("SELECT name, status FROM master..sysdatabases ORDER BY name")) &&
-        store->Query->Active()) {
-      q = store->Query;
-      name = q->FieldIndex(QStringLiteral("name"));
-      status = q->FieldIndex(QStringLiteral("status"));
-    }
-    if (!q || name < 0 || status < 0) {
-      m_model->ClearRows();
-    } else {
-      // Every cell of every row is set again below: the rows of the last load are reused.
-      m_model->SetRowCount(q->RecordCount());
-      m_nameChars.clear();
-      m_nameEnds.clear();
-      {
-        const TGridUpdateGuard update(*m_model);
-        int row = 0;
-        for (q->First(); !q->Eof() && row < m_model->RowCount(); q->Next(), ++row) {
-          QString text = q->AsString(name);
-          const auto* chars = reinterpret_cast<const char16_t*>(text.utf16());
-          m_nameChars.insert(m_nameChars.end(), chars, chars + text.size());
-          m_nameEnds.push_back(m_nameChars.size());
-          m_model->SetText(colDBName, row, std::move(text));
-          m_model->SetText(colStatus, row, DatabaseStatusText(q->AsInteger(status)));
-          m_model->SetColor(colUsed, row, QColor());
-          for (int c = colLogSize; c <= colUpdated; ++c)
-            m_model->SetEmpty(c, row, true);
-        }
+void TOverviewPage::ShowDatabases(const TOverviewSnapshot& overview) {
+  if (m_notice) m_notice->SetNotice(overview.Outcome.IsOk() ? QString() : overview.Outcome.Text);
+  const TRepaintGuard repaint(m_grid);
+  ResetSortIndicator(m_grid);
+  const QVector<TDatabaseRow>& rows = overview.Databases;
+  if (!overview.Outcome.IsOk() || rows.isEmpty()) {
+    m_model->ClearRows();
+  } else {
+    // Every cell of every row is set again below: the rows of the last load are reused.
+    m_model->SetRowCount(int(rows.size()));
+    m_nameChars.clear();
+    m_nameEnds.clear();
+    {
+      const TGridUpdateGuard update(*m_model);
+      for (int row = 0; row < m_model->RowCount(); ++row) {
+        const QString& text = rows[row].Name;
+        const auto* chars = reinterpret_cast<const char16_t*>(text.utf16());
+        m_nameChars.insert(m_nameChars.end(), chars, chars + text.size());
+        m_nameEnds.push_back(m_nameChars.size());
+        m_model->SetText(colDBName, row, text);
+        m_model->SetText(colStatus, row, DatabaseStatusText(rows[row].Status));
+        m_model->SetColor(colUsed, row, QColor());
+        for (int c = colLogSize; c <= colUpdated; ++c)
+          m_model->SetEmpty(c, row, true);
       }
-      // The names just read are the rows' names: index them without reading the grid again.
-      if (m_nameEnds.size() == std::size_t(m_model->RowCount())) BuildNameSlots();
     }
-    FitColumnWidths(m_grid, 24);
+    // The names just read are the rows' names: index them without reading the grid again.
+    BuildNameSlots();
   }
+  FitColumnWidths(m_grid, 24);
 }
 
 namespace {
@@ -145,39 +147,29 @@ std::uint32_t NameHash(QStringView name) {
 }
 } // namespace
 
-void TOverviewPage::UpdateLogSpace() {
-  TDataStoreSQLServer* store = Store();
-  if (!store || !store->RunQuery(QStringLiteral("DBCC SQLPERF(LOGSPACE)")) ||
-      !store->Query->Active())
-    return;
-  const QDateTime now = m_clock();
-  TResultSet& q = *store->Query;
-  if (q.FieldCount() < 3) return;
-  const TFieldKind k0 = q.FieldKind(0);
-  if ((k0 != TFieldKind::Text && k0 != TFieldKind::UnicodeText) ||
-      q.FieldKind(1) != TFieldKind::Float || q.FieldKind(2) != TFieldKind::Float)
-    return;
-
-  // The rows first: all hashes, with their slots fetched ahead, then the look-ups. Each look-up
-  // misses the cache; this way the misses overlap instead of coming one after the other.
+void TOverviewPage::ApplyLogSpace(const TLogSpaceSnapshot& logSpace) {
+  if (!logSpace.Outcome.IsOk() || logSpace.Rows.isEmpty()) return;
+  // All hashes first, with their slots fetched ahead, then the look-ups. Each look-up misses
+  // the cache; this way the misses overlap instead of coming one after the other.
   if (!m_rowOfValid) BuildNameIndex();
-  const std::size_t count = std::size_t(q.RecordCount());
+  const QVector<TLogSpaceRow>& figures = logSpace.Rows;
+  const std::size_t count = std::size_t(figures.size());
   std::vector<std::uint32_t> hashes;
   hashes.reserve(count);
   const std::size_t mask = m_slots.size() - 1;
-  for (q.First(); !q.Eof(); q.Next()) {
-    hashes.push_back(NameHash(q.TextView(0)));
+  for (const TLogSpaceRow& f : figures) {
+    hashes.push_back(NameHash(f.Name));
     __builtin_prefetch(&m_slots[hashes.back() & mask]);
   }
   std::vector<int> rows;
   rows.reserve(count);
-  std::size_t h = 0;
-  for (q.First(); !q.Eof(); q.Next(), ++h)
-    rows.push_back(RowOf(q.TextView(0), hashes[h]));
+  for (std::size_t i = 0; i < count; ++i)
+    rows.push_back(RowOf(figures[qsizetype(i)].Name, hashes[i]));
   const TGridUpdateGuard update(*m_model);
-  std::size_t i = 0;
-  for (q.First(); !q.Eof(); q.Next(), ++i)
-    if (rows[i] >= 0) ApplyLogSpaceRow(rows[i], q.AsFloat(1), q.AsFloat(2), now);
+  for (std::size_t i = 0; i < count; ++i)
+    if (rows[i] >= 0)
+      ApplyLogSpaceRow(rows[i], figures[qsizetype(i)].LogSizeMB, figures[qsizetype(i)].UsedPercent,
+                       logSpace.ReadAt);
 }
 
 void TOverviewPage::BuildNameIndex() {
@@ -239,11 +231,11 @@ void TOverviewPage::ApplyLogSpace(const QVector<TLogSpace>& figures, const QDate
 
 void TOverviewPage::ApplyLogSpaceRow(int row, double logSizeMB, double usedPercent,
                                      const QDateTime& readAt) {
-  static const QColor highlight = LogSpaceHighlightColor();
   const double used = TruncateDecimals(usedPercent, 2);
   m_model->SetNumber(colLogSize, row, TruncateDecimals(logSizeMB, 4));
   m_model->SetNumber(colUsed, row, used);
-  m_model->SetColor(colUsed, row, IsLogSpaceHighlighted(NameAt(row), used) ? highlight : QColor());
+  m_model->SetColor(colUsed, row,
+                    IsLogSpaceHighlighted(NameAt(row), used) ? m_highlight : QColor());
   m_model->SetTime(colUpdated, row, readAt);
   for (int c = colLogSize; c <= colUpdated; ++c)
     m_model->SetEmpty(c, row, false);

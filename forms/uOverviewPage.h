@@ -1,6 +1,9 @@
 #pragma once
 // The database overview: one row per database with its state flags and log figures.
 
+#include "session/uSnapshots.h"
+
+#include <QColor>
 #include <QDateTime>
 #include <QObject>
 #include <QString>
@@ -12,36 +15,33 @@
 
 class QTableView;
 class TGridModel;
+class TNoticeStack;
 
 class TOverviewPage : public QObject {
   Q_OBJECT
 public:
   enum Column { colDBName, colStatus, colLogSize, colUsed, colUpdated };
 
-  // Sets up `grid` (grdOverview) on a model of its own.
-  explicit TOverviewPage(QTableView* grid, QObject* parent = nullptr);
+  // Sets up `grid` (grdOverview) on a model of its own; `notice`, when given, holds the grid and
+  // says why the list is missing.
+  explicit TOverviewPage(QTableView* grid, TNoticeStack* notice = nullptr,
+                         QObject* parent = nullptr);
 
   TGridModel* Model() const { return m_model; }
   int RowCount() const;
   QString DatabaseName(int row) const;
 
-  // Rebuilds the rows from master..sysdatabases with their log cells empty, then fits the
-  // columns. A failed query leaves the grid without rows.
-  void LoadRows();
-  // Refreshes the log columns of every row that DBCC SQLPERF(LOGSPACE) reports on.
-  void UpdateLogSpace();
+  // Rebuilds the rows from the list with their log cells empty, then fits the columns. A list
+  // that could not be read leaves the grid without rows and says why.
+  void ShowDatabases(const TOverviewSnapshot& overview);
+  // Refreshes the log columns of every row the figures report on; figures that could not be
+  // read change nothing.
+  void ApplyLogSpace(const TLogSpaceSnapshot& logSpace);
 
-  struct TLogSpace {
-    QString Name;
-    double LogSizeMB = 0;
-    double UsedPercent = 0;
-  };
+  using TLogSpace = TLogSpaceRow;
   // Puts figures read at `readAt` into the first row whose name matches exactly (letter case
   // included); names no row carries are skipped.
   void ApplyLogSpace(const QVector<TLogSpace>& figures, const QDateTime& readAt);
-
-  // Where "Last Updated" comes from; tests put a fixed clock here.
-  void SetClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
 
 private:
   // The first row with exactly this name, or -1. An open-addressing table over the names'
@@ -52,11 +52,15 @@ private:
   void ApplyLogSpaceRow(int row, double logSizeMB, double usedPercent,
                         const QDateTime& readAt); // within an open model update
   void BuildNameIndex();
+  // Follows the grid's palette: a light or a dark highlight, and the rows shown recoloured.
+  void UpdateHighlightColor();
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void BuildNameSlots(); // from m_nameChars and m_nameEnds
 
   QTableView* m_grid;
+  TNoticeStack* m_notice;
   TGridModel* m_model;
-  std::function<QDateTime()> m_clock;
+  QColor m_highlight;
   struct TNameSlot {
     std::uint32_t Hash = 0;
     int Row = -1; // -1: free

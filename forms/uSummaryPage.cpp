@@ -1,12 +1,13 @@
 #include "forms/uSummaryPage.h"
 
-#include "common/uCommon.h"
-#include "datastore/udmDataStoreSQLServer.h"
+#include "forms/uLogFilesPage.h"
 #include "forms/uLogReading.h"
+#include "platform/gui/uNoticeStack.h"
 
 #include <QTreeWidget>
 
-TSummaryPage::TSummaryPage(QTreeWidget* list, QObject* parent) : QObject(parent), m_list(list) {
+TSummaryPage::TSummaryPage(QTreeWidget* list, TNoticeStack* notice, QObject* parent)
+    : QObject(parent), m_list(list), m_notice(notice) {
   // Every row is one line high; without this each new value re-measures its row.
   m_list->setUniformRowHeights(true);
 }
@@ -24,6 +25,7 @@ void TSummaryPage::BuildRows() {
 }
 
 void TSummaryPage::ClearValues() {
+  if (m_notice) m_notice->SetNotice(QString());
   for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
     QTreeWidgetItem* item = m_list->topLevelItem(i);
     if (!item->text(1).isEmpty()) item->setText(2, QString());
@@ -39,52 +41,32 @@ void TSummaryPage::SetValue(int item, const QString& value) {
   if (QTreeWidgetItem* i = m_list->topLevelItem(item)) i->setText(2, value);
 }
 
-namespace {
-QString FirstText(TResultSet& q) {
-  if (!q.Active() || q.FieldCount() < 1 || q.RecordCount() < 1) return {};
-  q.First();
-  return q.AsString(0);
-}
-} // namespace
-
-void TSummaryPage::Load(const QString& name, const QStringList& openTranLines, int logFileCount,
-                        int vlfCount) {
-  TDataStoreSQLServer* store = DataStore.get();
-  const QString q = QuoteSQLString(name);
-
-  SetValue(itmRecoveryModel, QString());
-  if (store &&
-      store->RunQuery(QStringLiteral("SELECT DATABASEPROPERTYEX(N'%1', 'RECOVERY')").arg(q)))
-    SetValue(itmRecoveryModel, FirstText(*store->Query));
-
-  SetValue(itmLastLogBackup, QString());
-  if (store && store->RunQuery(QStringLiteral("SELECT TOP 1 a.backup_finish_date FROM "
-                                              "msdb..backupset a WHERE a.database_name = N'%1'"
-                                              "   AND a.type = 'L' ORDER BY a.backup_finish_date "
-                                              "DESC")
-                                   .arg(q))) {
-    TResultSet& r = *store->Query;
-    if (r.Active() && r.RecordCount() == 1 && r.FieldCount() >= 1) {
-      r.First();
-      SetValue(itmLastLogBackup, FormatBackupFinish(r.AsDateTime(0)));
-    } else {
-      SetValue(itmLastLogBackup, tr("(none)"));
-    }
-  }
-
-  SetValue(itmLogReuseWait, QString());
-  if (store && store->IsSQL2005OrNewer) {
-    if (store->RunQuery(
-            QStringLiteral("SELECT log_reuse_wait_desc FROM sys.databases WHERE name = N'%1'")
-                .arg(q)))
-      SetValue(itmLogReuseWait, FirstText(*store->Query));
-  } else {
-    SetValue(itmLogReuseWait, tr("(available only on SQL Server 2005 or newer)"));
-  }
-
-  SetValue(itmOldestTransaction, ReadOldestActiveTransaction(openTranLines));
-  SetValue(itmLogFiles, QString::number(logFileCount));
-  SetValue(itmVirtualLogFiles, QString::number(vlfCount));
+void TSummaryPage::Show(const TDetailsSnapshot& details, const QStringList& openTranLines,
+                        int logFileCount, int vlfCount) {
+  if (m_notice)
+    m_notice->SetNotice(details.DatabaseOutcome.IsOk() ? QString() : details.DatabaseOutcome.Text);
+  // The database could not be opened: nothing was read, the notice says why.
+  if (!details.DatabaseOutcome.IsOk()) return;
+  const TSummaryPart& s = details.Summary;
+  const auto valueOr = [](const TOutcome& outcome, const QString& value) {
+    return outcome.IsOk() ? value : outcome.Text;
+  };
+  SetValue(itmRecoveryModel, valueOr(s.RecoveryOutcome, s.RecoveryModel));
+  SetValue(itmLastLogBackup,
+           valueOr(s.BackupOutcome,
+                   s.HasLogBackup ? FormatBackupFinish(s.LastLogBackup) : tr("(none)")));
+  SetValue(itmLogReuseWait, s.ReuseWaitAvailable
+                                ? valueOr(s.ReuseWaitOutcome, s.LogReuseWait)
+                                : tr("(available only on SQL Server 2005 or newer)"));
+  // "-" says there is no open transaction: a text that could not be read says nothing of it.
+  SetValue(itmOldestTransaction, details.OpenTran.Outcome.IsOk()
+                                     ? ReadOldestActiveTransaction(openTranLines)
+                                     : TLogFilesPage::NotAvailable());
+  const auto count = [](int n) {
+    return n < 0 ? TLogFilesPage::NotAvailable() : QString::number(n);
+  };
+  SetValue(itmLogFiles, count(logFileCount));
+  SetValue(itmVirtualLogFiles, count(vlfCount));
   // The labels never change: measure them again only when the font did.
   if (m_labelFont != m_list->font() || m_labelWidth < 0) {
     m_list->resizeColumnToContents(0);

@@ -1,13 +1,13 @@
 #include "forms/uVLFPage.h"
 
-#include "datastore/udmDataStoreSQLServer.h"
 #include "platform/gui/uGridView.h"
+#include "platform/gui/uNoticeStack.h"
 #include "platform/uMemTable.h"
 
 #include <QTableView>
 
-TVLFPage::TVLFPage(QTableView* grid, QObject* parent)
-    : QObject(parent), m_grid(grid), m_table(new TMemTable(this)) {
+TVLFPage::TVLFPage(QTableView* grid, TNoticeStack* notice, QObject* parent)
+    : QObject(parent), m_grid(grid), m_notice(notice), m_table(new TMemTable(this)) {
   m_table->setObjectName(QStringLiteral("memVLF"));
   grid->setModel(m_table);
   SetupGrid(grid, false);
@@ -15,18 +15,19 @@ TVLFPage::TVLFPage(QTableView* grid, QObject* parent)
 
 void TVLFPage::Clear() {
   m_table->Clear();
+  if (m_notice) m_notice->SetNotice(QString());
 }
 
-bool TVLFPage::Load(const std::function<void(int)>& columnCreate) {
-  TDataStoreSQLServer* store = DataStore.get();
-  if (!store || !store->RunQuery(QStringLiteral("DBCC LOGINFO"))) return false;
-  if (!store->Query->Active()) return true; // ran, but returned no rows to show
+bool TVLFPage::Show(const TVLFPart& vlfs, const std::function<void(int)>& columnCreate) {
+  m_table->Clear();
+  if (m_notice) m_notice->SetNotice(vlfs.Outcome.IsOk() ? QString() : vlfs.Outcome.Text);
+  if (!vlfs.Outcome.IsOk()) return false;
+  if (vlfs.Columns.empty()) return true; // ran, but returned no rows to show
   const TRepaintGuard repaint(m_grid);
   if (m_table->HasStructure()) {
-    m_table->Clear();
-    store->Query->AppendTo(*m_table);
+    m_table->AppendColumnData(vlfs.Columns);
   } else {
-    store->Query->CopyTo(*m_table);
+    m_table->SetColumnData(vlfs.Columns);
     if (columnCreate)
       for (int c = 0; c < m_table->columnCount(); ++c)
         columnCreate(c);

@@ -2,26 +2,32 @@
 // The Virtual log files page: the rows of DBCC LOGINFO in an in-memory table whose columns the
 // run's first successful result fixes.
 
+#include "session/uSnapshots.h"
+
 #include <QObject>
 #include <functional>
 
 class QTableView;
 class TMemTable;
+class TNoticeStack;
 
 class TVLFPage : public QObject {
   Q_OBJECT
 public:
-  // Sets `grid` (grdVLF) on the table `memVLF`, which the page owns.
-  explicit TVLFPage(QTableView* grid, QObject* parent = nullptr);
+  // Sets `grid` (grdVLF) on the table `memVLF`, which the page owns; `notice`, when given, holds
+  // the grid and says why the list is missing.
+  explicit TVLFPage(QTableView* grid, TNoticeStack* notice = nullptr, QObject* parent = nullptr);
 
   TMemTable* Table() const { return m_table; }
   void Clear(); // the rows only; the columns stay
-  // Runs DBCC LOGINFO in the current database. When the table gets its columns,
-  // `columnCreate(i)` is called for each of them. False when the query failed.
-  bool Load(const std::function<void(int)>& columnCreate);
+  // Shows the VLF list. The run's first list that was read fixes the table's columns; when it
+  // gets them, `columnCreate(i)` is called for each. False when the list could not be read:
+  // the table keeps no rows and the page says why.
+  bool Show(const TVLFPart& vlfs, const std::function<void(int)>& columnCreate);
 
 private:
   QTableView* m_grid;
+  TNoticeStack* m_notice;
   TMemTable* m_table;
 };
 

@@ -1,8 +1,9 @@
 #include "forms/ufrmConnectToDatabase.h"
 
+#include "datastore/udmDataStoreSQLServer.h"
+
 #include "common/uCommonGUI.h"
 #include "common/udmCommon.h"
-#include "datastore/udmDataStoreSQLServer.h"
 #include "forms/ufrmBrowseServers.h"
 #include "forms/ufrmMessageBox.h"
 #include "platform/gui/uGridView.h"
@@ -13,6 +14,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QEventLoop>
 #include <QFormLayout>
 #include <QFrame>
 #include <QGridLayout>
@@ -29,6 +31,8 @@
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -46,18 +50,6 @@ TfrmConnect::TDriverSource& DriverSource() {
 QString& CertificateFolder() {
   static QString folder;
   return folder;
-}
-
-QList<TOdbcDriverInfo> MachineDrivers() {
-  try {
-    TOdbcEnvironment environment;
-    QList<TOdbcDriverInfo> drivers;
-    for (const TOdbcEnvironment::TDriver& d : environment.InstalledDriverInfo())
-      drivers << TOdbcDriverInfo{d.Name, d.Library};
-    return SqlServerDrivers(drivers, kOdbcOnWindows);
-  } catch (const std::exception&) {
-    return {}; // no driver manager: "(auto)" alone, and the connection test says why
-  }
 }
 
 } // namespace
@@ -126,6 +118,7 @@ TfrmConnect::TfrmConnect(QWidget* owner) : QDialog(owner) {
   btnBrowseSQLServer->setObjectName("btnBrowseSQLServer");
   btnBrowseSQLServer->setText(QStringLiteral("..."));
   btnBrowseSQLServer->setToolTip(tr("Browse for SQL Server instances..."));
+  btnBrowseSQLServer->setAccessibleName(tr("Browse for SQL Server instances"));
   btnBrowseSQLServer->setFocusPolicy(Qt::StrongFocus);
 
   edtDatabase = new QComboBox(tabSQLServer);
@@ -290,7 +283,7 @@ TfrmConnect::~TfrmConnect() = default;
 void TfrmConnect::FormCreate() {
   FRecentLines.clear();
   // The provider box names the SQL Server drivers found, best first; "(auto)" takes the best.
-  FDrivers = DriverSource() ? DriverSource()() : MachineDrivers();
+  FDrivers = DriverSource() ? DriverSource()() : InstalledSqlServerDrivers();
   cbProvider->addItem(QStringLiteral("(auto)"));
   for (const TOdbcDriverInfo& d : std::as_const(FDrivers))
     cbProvider->addItem(d.Name);
@@ -364,6 +357,41 @@ void TfrmConnect::FormShow() {
   // active whatever it holds. A malformed value still reports its error here.
   static_cast<void>(dmMain->GetSettingInteger(Settings::LastDBType));
   pgcMain->setCurrentWidget(tabSQLServer);
+  ApplyPreset();
+}
+
+namespace {
+std::optional<TConnectPreset>& PendingPreset() {
+  static std::optional<TConnectPreset> preset;
+  return preset;
+}
+} // namespace
+
+void SetConnectDialogPreset(const TConnectPreset& preset) {
+  PendingPreset() = preset;
+}
+
+void TfrmConnect::ApplyPreset() {
+  const std::optional<TConnectPreset> preset = std::exchange(PendingPreset(), std::nullopt);
+  if (!preset) return;
+  if (!preset->Server.isEmpty()) {
+    edtSQLServer->setEditText(preset->Server);
+    ServerChosen(); // a recent line for this server fills in what the command line leaves open
+  }
+  if (preset->Integrated) {
+    rbWinLogin->setChecked(true);
+    edtSQLLogin->clear();
+  } else if (!preset->Login.isEmpty()) {
+    rbSQLLogin->setChecked(true);
+    edtSQLLogin->setText(preset->Login);
+  }
+  rbWinLoginClick();
+  if (!preset->Database.isEmpty()) edtDatabase->setEditText(preset->Database);
+  UpdateOKButton();
+  if (rbSQLLogin->isChecked() && !edtSQLLogin->text().isEmpty())
+    edtSQLPassword->setFocus();
+  else if (btnOK->isEnabled())
+    btnOK->setFocus();
 }
 
 void TfrmConnect::LoadRecentServers() {
@@ -502,19 +530,25 @@ void TfrmConnect::FillConnectionProperties() {
 void TfrmConnect::btnOKClick() {
   FillConnectionProperties();
 
-  bool passed = false;
+  // The test runs on a session of its own: the main window's connection stays as it is until
+  // this one has passed and the window has connected it.
+  auto session = std::make_unique<TSession>(SessionSettingsFromStore());
+  TConnectionTest test;
   {
     const TBusyCursor busy;
-    // Paint the cursor change; no user input may slip in while the test runs.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-
-    // The current connection ends here, whatever the test gives.
-    DataStore.reset();
-    DataStore = std::make_unique<TDataStoreSQLServer>();
-    passed = DataStore->TestConnection(ConnectionProperties);
+    QEventLoop loop;
+    connect(session.get(), &TSession::ConnectionTested, &loop,
+            [&](int, const TConnectionTest& result) {
+              test = result;
+              loop.quit();
+            });
+    session->TestConnection(ConnectionProperties);
+    // Windows keep painting; no user input may slip in while the test runs.
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
   }
 
-  if (passed) {
+  if (test.Passed) {
+    FSession = std::move(session);
     dmMain->SaveRecentConnection(ConnectionProperties);
     dmMain->SetSettingInteger(QString::fromLatin1(Settings::LastDBType.Key),
                               int(TDBType::dbtSQLServer));
@@ -525,20 +559,19 @@ void TfrmConnect::btnOKClick() {
   QString text = tr("Velmora failed to connect to the server (%1).  Error messages:")
                      .arg(edtSQLServer->currentText());
   text += QStringLiteral("\r\n\r\n");
-  for (const QString& error : std::as_const(DataStore->Errors))
+  for (const QString& error : std::as_const(test.Errors))
     text += error + QStringLiteral("\r\n");
   setResult(0);
-  if (DataStore->CertificateProblem &&
-      DataStore->CertificateProblem->Outcome == TTlsProbeResult::TOutcome::Untrusted) {
+  if (test.CertificateProblem &&
+      test.CertificateProblem->Outcome == TTlsProbeResult::TOutcome::Untrusted) {
     // Trusting it keeps a copy and tries again at once, with what the user entered.
-    if (OfferToTrustCertificate(text)) btnOKClick();
+    if (OfferToTrustCertificate(*test.CertificateProblem, text)) btnOKClick();
     return;
   }
   frmMessageBox->ShowError(tr("Connection failure"), text);
 }
 
-bool TfrmConnect::OfferToTrustCertificate(const QString& failureText) {
-  const TTlsProbeResult& c = *DataStore->CertificateProblem;
+bool TfrmConnect::OfferToTrustCertificate(const TTlsProbeResult& c, const QString& failureText) {
   const QString question =
       failureText + QStringLiteral("\r\n") +
       tr("The server presented a certificate for %1, issued by \"%2\", valid until %3, with the "
@@ -569,11 +602,18 @@ bool TfrmConnect::OfferToTrustCertificate(const QString& failureText) {
   return true;
 }
 
+std::unique_ptr<TSession> TfrmConnect::TakeSession() {
+  return std::move(FSession);
+}
+
 TConnectDialogOutcome ExecuteConnectDialog(QWidget* owner) {
   TfrmConnect dialog(owner);
   TConnectDialogOutcome outcome;
   outcome.Accepted = ModalHook::Exec(dialog) == QDialog::Accepted;
-  if (outcome.Accepted) outcome.ConnectionProperties = dialog.ConnectionProperties;
+  if (outcome.Accepted) {
+    outcome.ConnectionProperties = dialog.ConnectionProperties;
+    outcome.Session = dialog.TakeSession();
+  }
   return outcome;
 }
 

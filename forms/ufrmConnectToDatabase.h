@@ -6,6 +6,7 @@
 #include "forms/ufrmMain.h"
 
 #include "datastore/uOdbcConnectionString.h"
+#include "datastore/uTlsProbe.h"
 
 #include <QDialog>
 #include <QStringList>
@@ -23,6 +24,16 @@ class QTabWidget;
 class QToolButton;
 class THeaderPanel;
 
+// What the command line asks the next Connect dialog to open with. It is applied once, over
+// the recent connection the dialog proposes; a password is never part of it.
+struct TConnectPreset {
+  QString Server;
+  QString Login;           // a SQL Server login
+  bool Integrated = false; // integrated authentication
+  QString Database;
+};
+void SetConnectDialogPreset(const TConnectPreset& preset);
+
 class TfrmConnect : public QDialog {
   Q_OBJECT
 public:
@@ -34,6 +45,9 @@ public:
 
   // The lines of the recent-connection list as read when the dialog was shown.
   const QStringList& RecentLines() const { return FRecentLines; }
+  // After OK: the session whose connection test passed, not yet connected.
+  TSession* Session() const { return FSession.get(); }
+  std::unique_ptr<TSession> TakeSession();
 
   THeaderPanel* pnlJobList = nullptr;
   QLabel* Image2 = nullptr;
@@ -97,13 +111,15 @@ private:
   std::optional<TOdbcDriverInfo> ChosenDriver() const;
   // After a refused certificate: asks whether to trust it for this connection, keeps a copy
   // and returns true when the user agreed.
-  bool OfferToTrustCertificate(const QString& failureText);
+  bool OfferToTrustCertificate(const TTlsProbeResult& certificate, const QString& failureText);
+  void ApplyPreset();
 
   QStringList FRecentLines;
   QList<TOdbcDriverInfo> FDrivers;
   // What the matched recent line (or the browser) says beyond the controls: how the server is
   // named, and its certificate settings.
   TSQLConnectionProperties FLineExtras;
+  std::unique_ptr<TSession> FSession;
 };
 
 // Creates the dialog owned by `owner`, shows it modally and destroys it.

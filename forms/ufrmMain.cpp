@@ -2,28 +2,39 @@
 
 #include "common/uCommonGUI.h"
 #include "common/udmCommon.h"
-#include "datastore/udmDataStoreSQLServer.h"
+#include "forms/uGridExport.h"
 #include "forms/uLogFilesPage.h"
 #include "forms/uOpenTranPage.h"
 #include "forms/uOverviewPage.h"
 #include "forms/uSummaryPage.h"
 #include "forms/uVLFPage.h"
+#if VELMORA_UPDATER
 #include "forms/ufrmCheckForUpdates.h"
+#endif
 #include "forms/ufrmMessageBox.h"
 #include "platform/gui/uFormStorage.h"
 #include "platform/gui/uGridView.h"
 #include "platform/gui/uHeaderPanel.h"
 #include "platform/gui/uModalHook.h"
+#include "platform/gui/uNoticeStack.h"
 #include "platform/uMemTable.h"
 #include "uVersion.h"
 
 #include <QAction>
+#include <QFontDatabase>
 #include <QFontMetrics>
+#include <QFrame>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
 #include <QItemSelectionModel>
+#include <QKeySequence>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMouseEvent>
+#include <QPushButton>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -65,9 +76,10 @@ QTableView* MakeGrid(const char* name) {
   grid->setObjectName(name);
   grid->setFrameShape(QFrame::NoFrame);
   grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  grid->setSelectionMode(QAbstractItemView::SingleSelection);
   grid->verticalHeader()->hide();
   grid->setWordWrap(false);
+  // Tab moves on to the next control instead of from cell to cell.
+  grid->setTabKeyNavigation(false);
   return grid;
 }
 } // namespace
@@ -108,7 +120,11 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
   pnlHeaderOverview->setObjectName("pnlHeaderOverview");
   pnlHeaderOverview->SetCaption(tr("T-log overview"));
   grdOverview = MakeGrid("grdOverview");
-  pnlHeaderOverview->ClientLayout()->addWidget(grdOverview);
+  BuildConnectionLostBar();
+  pnlHeaderOverview->ClientLayout()->addWidget(pnlConnectionLost);
+  nsOverview = new TNoticeStack(grdOverview, QStringLiteral("lblOverviewNotice"));
+  nsOverview->setObjectName("nsOverview");
+  pnlHeaderOverview->ClientLayout()->addWidget(nsOverview);
 
   pnlHeaderDetails = new THeaderPanel(NxSplitter1);
   pnlHeaderDetails->setObjectName("pnlHeaderDetails");
@@ -149,6 +165,8 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
   m_statusPanels[1]->setMinimumWidth(50);
   sbMain->addWidget(m_statusPanels[0]);
   sbMain->addWidget(m_statusPanels[1], 1);
+  BuildBusySign();
+  sbMain->addPermanentWidget(pnlBusy);
   setStatusBar(sbMain);
 
   timerConnect.setObjectName("timerConnect");
@@ -157,11 +175,111 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
   connect(&timerConnect, &QTimer::timeout, this, &TfrmMain::timerConnectTimer);
 
   BuildPages();
+  BuildMenu();
+  NameControlsForScreenReaders();
   FormCreate();
 }
 
 TfrmMain::~TfrmMain() {
   if (frmMain == this) frmMain = nullptr;
+  // The sessions end before the pages they answer to.
+  m_pending.reset();
+  m_session.reset();
+}
+
+void TfrmMain::BuildConnectionLostBar() {
+  pnlConnectionLost = new QFrame;
+  pnlConnectionLost->setObjectName("pnlConnectionLost");
+  pnlConnectionLost->setFrameShape(QFrame::StyledPanel);
+  pnlConnectionLost->setAutoFillBackground(true);
+  QPalette palette = pnlConnectionLost->palette();
+  palette.setColor(QPalette::Window, QColor(255, 236, 179));
+  palette.setColor(QPalette::WindowText, Qt::black);
+  pnlConnectionLost->setPalette(palette);
+  auto* layout = new QHBoxLayout(pnlConnectionLost);
+  layout->setContentsMargins(8, 4, 8, 4);
+  lblConnectionLost = new QLabel(pnlConnectionLost);
+  lblConnectionLost->setObjectName("lblConnectionLost");
+  lblConnectionLost->setTextFormat(Qt::PlainText);
+  lblConnectionLost->setWordWrap(true);
+  btnReconnect = new QPushButton(tr("Reconnect"), pnlConnectionLost);
+  btnReconnect->setObjectName("btnReconnect");
+  layout->addWidget(lblConnectionLost, 1);
+  layout->addWidget(btnReconnect);
+  connect(btnReconnect, &QPushButton::clicked, this, &TfrmMain::ReconnectClick);
+  pnlConnectionLost->hide();
+}
+
+void TfrmMain::BuildBusySign() {
+  pnlBusy = new QWidget(sbMain);
+  pnlBusy->setObjectName("pnlBusy");
+  auto* layout = new QHBoxLayout(pnlBusy);
+  layout->setContentsMargins(0, 0, 0, 0);
+  lblBusy = new QLabel(pnlBusy);
+  lblBusy->setObjectName("lblBusy");
+  lblBusy->setTextFormat(Qt::PlainText);
+  btnBusyCancel = new QPushButton(tr("Cancel"), pnlBusy);
+  btnBusyCancel->setObjectName("btnBusyCancel");
+  btnBusyCancel->setToolTip(tr("Stop what the server is doing for this window (Esc)"));
+  layout->addWidget(lblBusy);
+  layout->addWidget(btnBusyCancel);
+  connect(btnBusyCancel, &QPushButton::clicked, this, &TfrmMain::CancelWork);
+  pnlBusy->hide();
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  escape->setObjectName("scCancelWork");
+  escape->setContext(Qt::WindowShortcut);
+  connect(escape, &QShortcut::activated, this, &TfrmMain::CancelWork);
+  m_busyTimer.setInterval(100);
+  connect(&m_busyTimer, &QTimer::timeout, this, &TfrmMain::UpdateBusySign);
+}
+
+bool TfrmMain::IsBusy() const {
+  return (m_session && m_session->IsBusy()) || (m_pending && m_pending->IsBusy());
+}
+
+void TfrmMain::UpdateBusySign() {
+  if (!IsBusy()) {
+    m_busyTimer.stop();
+    m_busySince.invalidate();
+    m_busyStatement.clear();
+    pnlBusy->hide();
+    return;
+  }
+  if (!m_busySince.isValid()) m_busySince.start();
+  if (!m_busyTimer.isActive()) m_busyTimer.start();
+  // Quick answers come and go without a sign.
+  if (m_busySince.elapsed() < 200) return;
+  QString what = m_busyStatement.isEmpty() ? tr("Connecting") : m_busyStatement.simplified();
+  if (what.size() > 60) what = what.left(57) + QStringLiteral("...");
+  lblBusy->setText(tr("%1 (%2 s)").arg(what).arg(m_busySince.elapsed() / 1000));
+  pnlBusy->show();
+}
+
+void TfrmMain::CancelWork() {
+  if (m_session) m_session->Cancel();
+  if (m_pending) m_pending->Cancel();
+}
+
+void TfrmMain::ReconnectClick() {
+  if (!m_session) return;
+  lblConnectionLost->setText(tr("The connection to the server was lost. Reconnecting..."));
+  m_session->Reconnect();
+  UpdateBusySign();
+}
+
+TSessionSettings SessionSettingsFromStore() {
+  TSessionSettings settings;
+  if (!dmMain) return settings;
+  const QString key = QString::fromLatin1(Settings::QueryTimeout.Key);
+  try {
+    if (dmMain->GetSettingString(key, QString()).isEmpty())
+      dmMain->SetSettingInteger(key, Settings::QueryTimeout.Default);
+    settings.QueryTimeoutSeconds = dmMain->GetSettingInteger(Settings::QueryTimeout);
+  } catch (const TConversionError&) {
+    // A value that is no number: the default, rather than no connection at all.
+    settings.QueryTimeoutSeconds = Settings::QueryTimeout.Default;
+  }
+  return settings;
 }
 
 void TfrmMain::BuildToolbar() {
@@ -182,20 +300,27 @@ void TfrmMain::BuildToolbar() {
     a->setToolTip(hint);
     return a;
   };
-  // The captions stay as designed: the toolbar shows none, the window has no menu.
+  // The captions are what the menu shows and what screen readers say for the toolbar's
+  // buttons; the toolbar itself shows icons only, with the hints as tooltips.
   actConnectDB =
-      makeAction("actConnectDB", QStringLiteral("actConnectDB"), tr("Connect to SQL Server"), 0);
-  actRefreshDBList = makeAction("actRefreshDBList", QStringLiteral("actRefreshDBList"),
-                                tr("Refresh database list"), 3);
+      makeAction("actConnectDB", tr("&Connect to SQL Server..."), tr("Connect to SQL Server"), 0);
+  actConnectDB->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+  actRefreshDBList =
+      makeAction("actRefreshDBList", tr("&Refresh database list"), tr("Refresh database list"), 3);
+  actRefreshDBList->setShortcut(QKeySequence(Qt::Key_F5));
   actRefreshDBList->setEnabled(false);
+#if VELMORA_UPDATER
   actCheckForUpdates =
-      makeAction("actCheckForUpdates", tr("Check for updates"), tr("Check for updates"), 4);
-  actAbout = makeAction("actAbout", QStringLiteral("actAbout"), tr("About"), 1);
-  actExit = makeAction("actExit", QStringLiteral("actExit"), tr("Exit"), 2);
+      makeAction("actCheckForUpdates", tr("Check for &updates..."), tr("Check for updates"), 4);
+  connect(actCheckForUpdates, &QAction::triggered, this, &TfrmMain::actCheckForUpdatesExecute);
+#endif
+  actAbout = makeAction("actAbout", tr("&About Velmora"), tr("About"), 1);
+  actAbout->setShortcut(QKeySequence(Qt::Key_F1));
+  actExit = makeAction("actExit", tr("E&xit"), tr("Exit"), 2);
+  actExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
   connect(actConnectDB, &QAction::triggered, this, &TfrmMain::actConnectDBExecute);
   connect(actRefreshDBList, &QAction::triggered, this, &TfrmMain::actRefreshDBListExecute);
-  connect(actCheckForUpdates, &QAction::triggered, this, &TfrmMain::actCheckForUpdatesExecute);
   connect(actAbout, &QAction::triggered, this, &TfrmMain::actAboutExecute);
   connect(actExit, &QAction::triggered, this, &TfrmMain::actExitExecute);
 
@@ -204,6 +329,7 @@ void TfrmMain::BuildToolbar() {
     if (auto* b = qobject_cast<QToolButton*>(ToolBar1->widgetForAction(action))) {
       b->setObjectName(name);
       b->setFixedSize(39, 38);
+      b->setFocusPolicy(Qt::TabFocus);
     }
   };
   auto addSeparator = [this](const char* name) {
@@ -216,12 +342,63 @@ void TfrmMain::BuildToolbar() {
   addSeparator("ToolButton5");
   addButton(actRefreshDBList, "ToolButton6");
   addSeparator("ToolButton4");
-  addButton(actCheckForUpdates, "ToolButton7");
+  // Built for a distribution, the package manager brings new versions: no update button.
+  if (actCheckForUpdates) addButton(actCheckForUpdates, "ToolButton7");
   addButton(actAbout, "ToolButton2");
   addSeparator("ToolButton8");
   addButton(actExit, "ToolButton3");
   // The Exit button shows image 5; the action itself carries image 2.
   if (auto* b = ToolBar1->findChild<QToolButton*>("ToolButton3")) b->setIcon(ToolbarImage(5));
+}
+
+void TfrmMain::BuildMenu() {
+  actNextPage = new QAction(tr("&Next page"), this);
+  actNextPage->setObjectName("actNextPage");
+  actNextPage->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageDown));
+  connect(actNextPage, &QAction::triggered, this, [this] {
+    pgcDetails->setCurrentIndex((pgcDetails->currentIndex() + 1) % pgcDetails->count());
+  });
+  actPreviousPage = new QAction(tr("&Previous page"), this);
+  actPreviousPage->setObjectName("actPreviousPage");
+  actPreviousPage->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageUp));
+  connect(actPreviousPage, &QAction::triggered, this, [this] {
+    const int n = pgcDetails->count();
+    pgcDetails->setCurrentIndex((pgcDetails->currentIndex() + n - 1) % n);
+  });
+  QMenuBar* bar = menuBar();
+  bar->setObjectName("mnuMain");
+  QMenu* server = bar->addMenu(tr("&Server"));
+  server->setObjectName("mnuServer");
+  server->addAction(actConnectDB);
+  server->addAction(actRefreshDBList);
+  server->addSeparator();
+  server->addAction(actExit);
+  QMenu* view = bar->addMenu(tr("&View"));
+  view->setObjectName("mnuView");
+  view->addAction(actNextPage);
+  view->addAction(actPreviousPage);
+  QMenu* help = bar->addMenu(tr("&Help"));
+  help->setObjectName("mnuHelp");
+  if (actCheckForUpdates) {
+    help->addAction(actCheckForUpdates);
+    help->addSeparator();
+  }
+  help->addAction(actAbout);
+}
+
+// Names in words for the controls that have no text of their own to be read out.
+void TfrmMain::NameControlsForScreenReaders() {
+  ToolBar1->setAccessibleName(tr("Toolbar"));
+  Image1->setAccessibleName(tr("Visit the Quorvix web site"));
+  grdOverview->setAccessibleName(tr("Databases and their transaction logs"));
+  lvSummary->setAccessibleName(tr("Summary of the selected database's log"));
+  grdFileDetails->setAccessibleName(tr("Log files of the selected database"));
+  grdVLF->setAccessibleName(tr("Virtual log files of the selected database"));
+  mmOpenTran->setAccessibleName(tr("Oldest active transaction"));
+  pgcDetails->setAccessibleName(tr("Details of the selected database"));
+  NxSplitter1->setAccessibleName(tr("Boundary between overview and details"));
+  m_statusPanels[0]->setAccessibleName(tr("Server"));
+  m_statusPanels[1]->setAccessibleName(tr("Server version"));
 }
 
 void TfrmMain::BuildDetailsPages() {
@@ -239,17 +416,20 @@ void TfrmMain::BuildDetailsPages() {
   lvSummary->setColumnWidth(0, 160);
   lvSummary->setColumnWidth(1, 16);
   lvSummary->setColumnWidth(2, 300);
-  tabSummary = MakePage(lvSummary);
+  nsSummary = new TNoticeStack(lvSummary, QStringLiteral("lblSummaryNotice"));
+  tabSummary = MakePage(nsSummary);
   tabSummary->setObjectName("tabSummary");
   pgcDetails->addTab(tabSummary, tr("Summary"));
 
   grdFileDetails = MakeGrid("grdFileDetails");
-  tabFiles = MakePage(grdFileDetails);
+  nsFiles = new TNoticeStack(grdFileDetails, QStringLiteral("lblFilesNotice"));
+  tabFiles = MakePage(nsFiles);
   tabFiles->setObjectName("tabFiles");
   pgcDetails->addTab(tabFiles, tr("Files"));
 
   grdVLF = MakeGrid("grdVLF");
-  tabVLF = MakePage(grdVLF);
+  nsVLF = new TNoticeStack(grdVLF, QStringLiteral("lblVLFNotice"));
+  tabVLF = MakePage(nsVLF);
   tabVLF->setObjectName("tabVLF");
   pgcDetails->addTab(tabVLF, tr("Virtual log files"));
 
@@ -264,7 +444,8 @@ void TfrmMain::BuildDetailsPages() {
   mono.setStyleHint(QFont::Monospace);
   mono.setPixelSize(11);
   mmOpenTran->setFont(mono);
-  tabOAT = MakePage(mmOpenTran);
+  nsOpenTran = new TNoticeStack(mmOpenTran, QStringLiteral("lblOpenTranNotice"));
+  tabOAT = MakePage(nsOpenTran);
   tabOAT->setObjectName("tabOAT");
   pgcDetails->addTab(tabOAT, tr("Oldest active transaction"));
 }
@@ -294,6 +475,13 @@ void TfrmMain::FormCreate() {
   grdVLF->setProperty(kDataBoundGridProperty, true);
   pgcDetails->setProperty(kTabHeightProperty, 17);
   ApplySystemFont(this);
+  // DBCC OPENTRAN pads its columns with blanks: they line up in a fixed-width font only.
+  QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  if (font().pixelSize() > 0)
+    fixed.setPixelSize(font().pixelSize());
+  else
+    fixed.setPointSizeF(font().pointSizeF());
+  mmOpenTran->setFont(fixed);
 }
 
 void TfrmMain::FormShow() {
@@ -352,30 +540,92 @@ void TfrmMain::actConnectDBExecute() {
   RunGuarded([this] {
     const TConnectDialogFactory factory = Factory();
     if (!factory) return;
-    const TConnectDialogOutcome outcome = factory(this);
+    TConnectDialogOutcome outcome = factory(this);
     if (!outcome.Accepted) return;
-    ApplyConnection(outcome.ConnectionProperties);
+    ApplyConnection(outcome.ConnectionProperties, std::move(outcome.Session));
   });
 }
 
-void TfrmMain::ApplyConnection(const TSQLConnectionProperties& props) {
-  if (!DataStore || !DataStore->InitWithConnProps(props)) return;
-  actRefreshDBList->setEnabled(true);
-  if (DataStore->RunQuery(
-          QStringLiteral("SELECT SERVERPROPERTY('ProductVersion'), SERVERPROPERTY('Edition')"))) {
-    const TResultSet& q = *DataStore->Query;
-    QString edition;
-    if (q.Active() && q.FieldCount() >= 2 && q.RecordCount() > 0) edition = q.AsString(1);
-    const QString version = DataStore->GetServerVersionName();
-    const QString server = props.Instance;
-    SetStatusPanel(0, server, sbMain->fontMetrics().horizontalAdvance(server) + 48);
-    SetStatusPanel(1, version + QStringLiteral(" (") + edition + QStringLiteral(")"));
+// The new connection opens on a session of its own; the window keeps showing the current one
+// until the new one has connected.
+void TfrmMain::ApplyConnection(const TSQLConnectionProperties& props,
+                               std::unique_ptr<TSession> session) {
+  if (!session) session = std::make_unique<TSession>(SessionSettingsFromStore());
+  if (m_pending) m_pending.release()->deleteLater(); // an older connect that has not answered
+  m_pending = std::move(session);
+  TSession* pending = m_pending.get();
+  connect(pending, &TSession::Connected, this,
+          [this, pending](int, const TConnectSnapshot& s) { ConnectedAnswer(pending, s); });
+  connect(pending, &TSession::StatementStarted, this, [this](int, const QString& statement) {
+    m_busyStatement = statement;
+    UpdateBusySign();
+  });
+  connect(pending, &TSession::Finished, this, &TfrmMain::UpdateBusySign);
+  pending->setProperty("instance", props.Instance);
+  pending->Connect(props);
+  UpdateBusySign();
+}
+
+void TfrmMain::ConnectedAnswer(TSession* sender, const TConnectSnapshot& snapshot) {
+  if (sender == m_pending.get()) {
+    std::unique_ptr<TSession> session = std::move(m_pending);
+    if (!snapshot.Outcome.IsOk()) {
+      // The window keeps what it shows; the dialog has already reported its own failures.
+      session.release()->deleteLater();
+      UpdateBusySign();
+      return;
+    }
+    AdoptSession(std::move(session));
+    ShowServerInTitle(m_session->property("instance").toString());
+    actRefreshDBList->setEnabled(true);
+    pnlConnectionLost->hide();
+    if (snapshot.VersionOutcome.IsOk()) {
+      const QString server = m_session->property("instance").toString();
+      SetStatusPanel(0, server, sbMain->fontMetrics().horizontalAdvance(server) + 48);
+      SetStatusPanel(1, snapshot.VersionName + QStringLiteral(" (") + snapshot.Edition +
+                            QStringLiteral(")"));
+    }
+    // Which driver carries the connection, for whoever wonders why it behaves as it does.
+    const QString driver = tr("Connected through the ODBC driver %1").arg(snapshot.Driver);
+    for (QLabel* panel : m_statusPanels)
+      panel->setToolTip(snapshot.Driver.isEmpty() ? QString() : driver);
+    if (frmMessageBox) frmMessageBox->DriverInUse = snapshot.Driver;
+    LoadDatabaseList();
+    return;
   }
-  // Which driver carries the connection, for whoever wonders why it behaves as it does.
-  const QString driver = tr("Connected through the ODBC driver %1").arg(DataStore->DriverInUse);
-  for (QLabel* panel : m_statusPanels)
-    panel->setToolTip(DataStore->DriverInUse.isEmpty() ? QString() : driver);
-  LoadDatabaseList();
+  // A reconnect of the current session.
+  if (sender == m_session.get() && !snapshot.Outcome.IsOk()) {
+    lblConnectionLost->setText(tr("The connection to the server was lost. Reconnecting failed: %1")
+                                   .arg(snapshot.Errors.join(QLatin1Char(' ')).simplified()));
+    pnlConnectionLost->show();
+  }
+}
+
+void TfrmMain::AdoptSession(std::unique_ptr<TSession> session) {
+  if (m_session) {
+    m_session->disconnect(this);
+    m_session->Cancel();
+    m_session.release()->deleteLater();
+  }
+  m_session = std::move(session);
+  TSession* s = m_session.get();
+  connect(s, &TSession::OverviewRead, this,
+          [this](int, const TOverviewSnapshot& o) { RunGuarded([&] { ShowOverview(o); }); });
+  connect(s, &TSession::LogSpaceRead, this,
+          [this](int, const TLogSpaceSnapshot& l) { ShowLogSpace(l); });
+  connect(s, &TSession::DetailsRead, this,
+          [this](int, const TDetailsSnapshot& d) { RunGuarded([&] { ShowDetails(d); }); });
+  connect(s, &TSession::ConnectionLost, this, [this] {
+    lblConnectionLost->setText(tr("The connection to the server was lost."));
+    pnlConnectionLost->show();
+  });
+  connect(s, &TSession::ConnectionRestored, this, [this] { pnlConnectionLost->hide(); });
+}
+
+void TfrmMain::ShowServerInTitle(const QString& server) {
+  // Two windows on two servers can be told apart in the task bar.
+  setWindowTitle(server.trimmed().isEmpty() ? QStringLiteral("Velmora")
+                                            : QStringLiteral("Velmora - ") + server.trimmed());
 }
 
 void TfrmMain::actRefreshDBListExecute() {
@@ -384,12 +634,17 @@ void TfrmMain::actRefreshDBListExecute() {
 
 // The pages keep their own code; the window only wires them together.
 void TfrmMain::BuildPages() {
-  m_overview = new TOverviewPage(grdOverview, this);
-  m_files = new TLogFilesPage(grdFileDetails, this);
-  m_vlf = new TVLFPage(grdVLF, this);
+  m_overview = new TOverviewPage(grdOverview, nsOverview, this);
+  m_files = new TLogFilesPage(grdFileDetails, nsFiles, this);
+  m_vlf = new TVLFPage(grdVLF, nsVLF, this);
   memVLF = m_vlf->Table();
-  m_openTran = new TOpenTranPage(mmOpenTran, this);
-  m_summary = new TSummaryPage(lvSummary, this);
+  m_openTran = new TOpenTranPage(mmOpenTran, nsOpenTran, this);
+  m_summary = new TSummaryPage(lvSummary, nsSummary, this);
+  // Rows, several at once, copied with their headers or saved as CSV.
+  EnableGridExport(grdOverview, tr("databases"));
+  EnableGridExport(grdFileDetails, tr("log files"));
+  EnableGridExport(grdVLF, tr("virtual log files"));
+  EnableSummaryCopy(lvSummary);
 
   connect(grdOverview->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& current) {
@@ -403,20 +658,32 @@ void TfrmMain::BuildPages() {
   });
 }
 
+// The list, its figures and the first database's details come in one request; Refresh on a
+// lost connection connects again first.
 void TfrmMain::LoadDatabaseList() {
-  const TBusyCursor busy;
-  m_overview->LoadRows();
-  UpdateLogSpace();
+  if (!m_session) return;
+  m_session->Refresh();
+  UpdateBusySign();
+}
+
+void TfrmMain::ShowOverview(const TOverviewSnapshot& overview) {
+  // A list that was not read because the connection went or the user cancelled leaves the
+  // rows the user had; the bar or the pages say what happened.
+  const TOutcomeKind kind = overview.Outcome.Kind;
+  if (kind == TOutcomeKind::ConnectionLost || kind == TOutcomeKind::Cancelled) return;
+  m_overview->ShowDatabases(overview);
+  m_overview->ApplyLogSpace(overview.LogSpace);
   if (m_overview->RowCount() > 0 && !m_overview->DatabaseName(0).isEmpty()) {
     FSelectedRow = 0;
     grdOverview->setCurrentIndex(grdOverview->model()->index(0, 0));
     grdOverview->setFocus();
-    ShowDatabaseDetails();
+    // Its details come with the same request.
+    ClearDetails(m_overview->DatabaseName(0));
   }
 }
 
-void TfrmMain::UpdateLogSpace() {
-  m_overview->UpdateLogSpace();
+void TfrmMain::ShowLogSpace(const TLogSpaceSnapshot& logSpace) {
+  m_overview->ApplyLogSpace(logSpace);
 }
 
 void TfrmMain::grdOverviewSelectCell(int ACol, int ARow) {
@@ -426,43 +693,42 @@ void TfrmMain::grdOverviewSelectCell(int ACol, int ARow) {
   ShowDatabaseDetails();
 }
 
-void TfrmMain::ShowDatabaseDetails() {
-  const TBusyCursor busy;
+void TfrmMain::ClearDetails(const QString& name) {
   m_vlf->Clear();
   m_openTran->Clear();
   m_files->Clear();
   ClearSummaryValues();
-  const QString name = m_overview->DatabaseName(FSelectedRow);
   pnlHeaderDetails->SetCaption(tr("T-log details for database: ") + name);
-  if (!DataStore || !DataStore->ExecuteStatement(QStringLiteral("USE ") + QuoteSQLIdentifier(name)))
-    return;
-  UpdateLogSpace();
-  LoadLogDetails(name);
 }
 
-void TfrmMain::FitColumnWidths(QTableView* grid, int margin) {
-  ::FitColumnWidths(grid, margin);
+void TfrmMain::ShowDatabaseDetails() {
+  const QString name = m_overview->DatabaseName(FSelectedRow);
+  ClearDetails(name);
+  if (!m_session) return;
+  m_session->LoadDetails(name);
+  UpdateBusySign();
 }
 
-void TfrmMain::LoadLogDetails(const QString& name) {
-  if (!DataStore || !DataStore->ExecuteStatement(QStringLiteral("USE ") + QuoteSQLIdentifier(name)))
-    return;
+void TfrmMain::ShowDetails(const TDetailsSnapshot& details) {
+  bool vlfRead = false;
   {
     const TRepaintGuard repaint(grdVLF);
-    if (m_vlf->Load([this](int column) { grdVLFColumnCreate(column); })) {
+    vlfRead = m_vlf->Show(details.VLFs, [this](int column) { grdVLFColumnCreate(column); });
+    if (vlfRead) {
       DisableColumnSorting(grdVLF);
       RightAlignNumericColumns(memVLF, grdVLF);
       FitColumnWidths(grdVLF, 24);
     }
   }
-  m_openTran->Clear();
-  m_openTran->Load(FOpenTranLines);
-  LoadLogFiles();
-  LoadLogSummary(name);
+  m_openTran->Show(details.OpenTran, FOpenTranLines);
+  m_files->Show(details.Files, *memVLF, vlfRead);
+  m_summary->Show(details, m_openTran->Lines(),
+                  details.Files.Outcome.IsOk() ? m_files->RowCount() : -1,
+                  vlfRead ? memVLF->rowCount() : -1);
 }
 
-void TfrmMain::LoadLogFiles() {
-  m_files->Load(*memVLF);
+void TfrmMain::FitColumnWidths(QTableView* grid, int margin) {
+  ::FitColumnWidths(grid, margin);
 }
 
 void TfrmMain::DisableColumnSorting(QTableView* grid) {
@@ -487,13 +753,11 @@ void TfrmMain::ClearSummaryValues() {
   m_summary->ClearValues();
 }
 
-void TfrmMain::LoadLogSummary(const QString& name) {
-  m_summary->Load(name, m_openTran->Lines(), m_files->RowCount(), memVLF->rowCount());
-}
-
 void TfrmMain::actCheckForUpdatesExecute() {
+#if VELMORA_UPDATER
   TfrmCheckForUpdates dialog(this);
   ModalHook::Exec(dialog);
+#endif
 }
 
 void TfrmMain::actAboutExecute() {

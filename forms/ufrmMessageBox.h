@@ -39,7 +39,11 @@ public:
   // Shows imgHeader0 to imgHeader3 for 0 to 3; any other index shows none.
   void ShowHeaderImage(int Index);
 
+  // The ODBC driver of the window's connection, named in the About box; empty: none.
+  QString DriverInUse;
+
   QLabel* lblSupport = nullptr;
+  QLabel* lblNotices = nullptr; // the licence and third-party notices, About only
   QLabel* imgHeader0 = nullptr;
   QLabel* imgHeader1 = nullptr;
   QLabel* imgHeader2 = nullptr;
@@ -49,6 +53,7 @@ public:
 public Q_SLOTS:
   void btnCopyToClipboardClick();
   void lblSupportClick();
+  void lblNoticesClick();
   void mmTextURLClick(const QString& URL);
 
 protected:

@@ -4,6 +4,7 @@
 #include "common/uCommon.h"
 #include "datastore/udmDataStoreSQLServer.h"
 #include "forms/ufrmMain.h"
+#include "session/uLogReader.h"
 #include "uSqlSimProcess.h"
 
 #include <QAction>
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTest>
 #include <QTextStream>
 #include <algorithm>
 #include <cstdio>
@@ -29,20 +31,29 @@ inline TSQLConnectionProperties Props(const TSqlSimProcess& sim) {
   return p;
 }
 
-// Connects `window` as the Connect dialog would.
+// Until the window has shown every answer of its session.
+inline bool WaitIdle(TfrmMain& window) {
+  return QTest::qWaitFor([&window] { return !window.IsBusy(); }, 600000);
+}
+
+// Connects `window` as an accepted Connect dialog would, and waits until it is filled.
 inline bool Connect(TfrmMain& window, const TSqlSimProcess& sim) {
   TfrmMain::SetConnectDialogFactory([&sim](QWidget*) {
     TConnectDialogOutcome o;
     o.ConnectionProperties = Props(sim);
-    DataStore = std::make_unique<TDataStoreSQLServer>();
-    o.Accepted = DataStore->TestConnection(o.ConnectionProperties);
+    o.Accepted = true;
     return o;
   });
   window.show();
   window.timerConnect.stop();
   window.actConnectDBExecute();
   TfrmMain::SetConnectDialogFactory({});
-  return window.actRefreshDBList->isEnabled();
+  return WaitIdle(window) && window.actRefreshDBList->isEnabled();
+}
+
+// A data store of its own, connected: the raw side of the benchmarks.
+inline bool ConnectRaw(TDataStoreSQLServer& ds, const TSqlSimProcess& sim) {
+  return ds.InitWithConnProps(Props(sim));
 }
 
 // Reads every record of the last query, each listed column as its kind asks.
@@ -72,16 +83,17 @@ inline long long Walk(TResultSet& q) {
   return sum;
 }
 
-// The statements ShowDatabaseDetails sends for one database, each result read in full: the
-// raw side of both benchmarks, kept in one place so it cannot drift from the window.
-inline void RawDetails(const QString& name) {
-  TDataStoreSQLServer& ds = *DataStore;
+// The statements the details of one database take, each result read in full: the raw side of
+// both benchmarks, kept in one place so it cannot drift from the window. With `logSpace`, the
+// log figures of all databases are read after the USE, as a selection does.
+inline void RawDetails(TDataStoreSQLServer& ds, const QString& name, bool logSpace) {
   const QString use = QStringLiteral("USE ") + QuoteSQLIdentifier(name);
   const QString q = QuoteSQLString(name);
   ds.ExecuteStatement(use);
-  ds.RunQuery(QStringLiteral("DBCC SQLPERF(LOGSPACE)"));
-  Walk(*ds.Query);
-  ds.ExecuteStatement(use);
+  if (logSpace) {
+    ds.RunQuery(QStringLiteral("DBCC SQLPERF(LOGSPACE)"));
+    Walk(*ds.Query);
+  }
   ds.RunQuery(QStringLiteral("DBCC LOGINFO"));
   Walk(*ds.Query);
   ds.RunQuery(QStringLiteral("DBCC OPENTRAN"));

@@ -179,7 +179,6 @@ private Q_SLOTS:
     TfrmSelectServer::SetEnumeratorFactory({});
     TfrmConnect::SetDriverSource({});
     TfrmConnect::SetCertificateFolder({});
-    DataStore.reset();
     dmMain = nullptr;
     FStore.reset();
     frmMessageBox = nullptr;
@@ -291,7 +290,7 @@ private Q_SLOTS:
       QCOMPARE(d.cbEncryption->currentText(), QString("Mandatory"));
     });
     QVERIFY(!outcome.Accepted);
-    QVERIFY(!DataStore); // Cancel leaves the data store alone
+    QVERIFY(!outcome.Session); // Cancel opens nothing
     QVERIFY(!QFile::exists(SettingsFile()));
   }
 
@@ -598,9 +597,9 @@ private Q_SLOTS:
     QCOMPARE(props.SQLLogin, QString("monitor"));
     QCOMPARE(props.SQLPassword, QString(kPassword));
     QCOMPARE(props.Provider, std::uint8_t(0));
-    // A new data store that was only tested, not opened.
-    QVERIFY(DataStore);
-    QVERIFY(!DataStore->Connected);
+    // A new session that was only tested, not connected.
+    QVERIFY(outcome.Session);
+    QVERIFY(!outcome.Session->IsConnected());
     QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
 
     const QString expected = QStringLiteral("%1:master:monitor:0|OTHER:master::0|").arg(sim);
@@ -740,9 +739,8 @@ private Q_SLOTS:
                               .arg(database, server);
     QVERIFY2(seen.Text.mid(head.size()).startsWith(error), qPrintable(seen.Text));
 
-    // The failed test replaced the data store, saved nothing.
-    QVERIFY(DataStore);
-    QVERIFY(!DataStore->Connected);
+    // The failed test left no session behind and saved nothing.
+    QVERIFY(!outcome.Session);
     QCOMPARE(dmMain->GetSettingString("ConnectionListSQL", {}), QString("KEEP:master::0|"));
     QCOMPARE(dmMain->GetSettingInteger("LastDBType", 0), 0);
   }

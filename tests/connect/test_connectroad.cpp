@@ -2,7 +2,6 @@
 // OK fills the window; and the failure road, a wrong password followed by Cancel.
 
 #include "common/uCommonGUI.h"
-#include "datastore/udmDataStoreSQLServer.h"
 #include "forms/uLogFilesPage.h"
 #include "forms/uOverviewPage.h"
 #include "forms/uProgram.h"
@@ -53,6 +52,8 @@ struct TWindowState {
   QString Server, Version, DetailsCaption, RecoveryModel;
   int OverviewRows = -1, SelectedRow = -2, FileRows = -1, VLFRows = -1;
   bool RefreshEnabled = false;
+  bool Connected = false; // the window's session holds an open connection
+  int QueryTimeout = -1;
 
   static TWindowState Of(TfrmMain& w) {
     TWindowState s;
@@ -65,6 +66,8 @@ struct TWindowState {
     s.FileRows = w.FilesPage()->RowCount();
     s.VLFRows = w.memVLF->rowCount();
     s.RefreshEnabled = w.actRefreshDBList->isEnabled();
+    s.Connected = w.Session() && w.Session()->IsConnected();
+    s.QueryTimeout = w.Session() ? w.Session()->QueryTimeout() : -1;
     return s;
   }
 };
@@ -79,6 +82,11 @@ void AnswerConnect(const QString& password, int* shown, bool cancelAfterFailure 
     if (cancelAfterFailure && dialog.isVisible()) dialog.btnCancel->click();
     return d.result();
   });
+}
+
+// The window works in the background: waits until it has shown every answer.
+bool WaitIdle(TfrmMain& w) {
+  return QTest::qWaitFor([&w] { return !w.IsBusy(); }, 30000);
 }
 
 } // namespace
@@ -135,7 +143,6 @@ private Q_SLOTS:
     QCOMPARE(ModalHook::UnansweredCount(), 0);
     ModalHook::ClearAll();
     TfrmMain::SetConnectDialogFactory({});
-    DataStore.reset();
   }
 
   void startToFilledWindow() {
@@ -144,8 +151,9 @@ private Q_SLOTS:
     TWindowState filled;
     bool timerStillActive = true;
     const int rc = RunUntilConnected([&](TfrmMain& w) {
-      filled = TWindowState::Of(w);
       timerStillActive = w.timerConnect.isActive();
+      if (!WaitIdle(w)) return;
+      filled = TWindowState::Of(w);
     });
     QCOMPARE(rc, 0);
     QCOMPARE(shown, 1); // by itself, exactly once
@@ -161,6 +169,7 @@ private Q_SLOTS:
     QCOMPARE(filled.FileRows, 1);
     QCOMPARE(filled.VLFRows, 6);
     QVERIFY(filled.RefreshEnabled);
+    QVERIFY(filled.Connected);
 
     // The settings file after the program ended: the connection and its type, no password.
     QFile f(SettingsFile());
@@ -170,6 +179,9 @@ private Q_SLOTS:
         QStringLiteral("ConnectionListSQL=%1:master:monitor:0|").arg(FSim.ServerName()).toUtf8()));
     QVERIFY(ini.contains("LastDBType=1"));
     QVERIFY(!ini.contains(kPassword));
+    // The query time-out is kept there with its default, for the user to find and change.
+    QVERIFY(ini.contains("QueryTimeout=60"));
+    QCOMPARE(filled.QueryTimeout, 60);
   }
 
   void wrongPasswordThenCancelKeepsWindow() {
@@ -178,8 +190,8 @@ private Q_SLOTS:
     TWindowState before, after, afterRefresh;
     int errorBoxes = 0;
     QString errorCaption;
-    bool storeConnectedAfter = true;
     const int rc = RunUntilConnected([&](TfrmMain& w) {
+      if (!WaitIdle(w)) return;
       before = TWindowState::Of(w);
       // The user connects again from the toolbar, with a wrong password, then cancels.
       AnswerConnect("wrong", &shown, true);
@@ -189,10 +201,11 @@ private Q_SLOTS:
         return int(QDialog::Accepted);
       });
       w.actConnectDB->trigger();
+      if (!WaitIdle(w)) return;
       after = TWindowState::Of(w);
-      storeConnectedAfter = DataStore && DataStore->Connected;
-      // Refresh on the store that never connected ends quietly, without a crash.
+      // Refresh still works on the connection the window had.
       w.actRefreshDBList->trigger();
+      if (!WaitIdle(w)) return;
       afterRefresh = TWindowState::Of(w);
     });
     QCOMPARE(rc, 0);
@@ -209,10 +222,11 @@ private Q_SLOTS:
     QCOMPARE(after.DetailsCaption, before.DetailsCaption);
     QCOMPARE(after.VLFRows, before.VLFRows);
     QVERIFY(after.RefreshEnabled);
-    // The failed test left a new data store that never connected.
-    QVERIFY(!storeConnectedAfter);
+    // The failed test left the window's connection as it was.
+    QVERIFY(after.Connected);
     QVERIFY(afterRefresh.RefreshEnabled);
-    QCOMPARE(afterRefresh.OverviewRows, 0);
+    QCOMPARE(afterRefresh.OverviewRows, 2);
+    QCOMPARE(afterRefresh.VLFRows, before.VLFRows);
 
     // Only the good connection is in the list.
     QFile f(SettingsFile());
@@ -220,12 +234,28 @@ private Q_SLOTS:
     QVERIFY(!f.readAll().contains("wrong"));
   }
 
+  void queryTimeoutFromSettings() {
+    QFile f(SettingsFile());
+    QVERIFY(f.open(QIODevice::Append));
+    f.write("QueryTimeout=7\n");
+    f.close();
+    int shown = 0;
+    AnswerConnect(QLatin1String(kPassword), &shown);
+    TWindowState filled;
+    QCOMPARE(RunUntilConnected([&](TfrmMain& w) {
+               if (WaitIdle(w)) filled = TWindowState::Of(w);
+             }),
+             0);
+    QCOMPARE(filled.QueryTimeout, 7);
+    QCOMPARE(filled.OverviewRows, 2);
+  }
+
   void cancelAtStartLeavesEmptyWindow() {
     ModalHook::SetNextAnswer("frmConnect", QDialog::Rejected);
     TWindowState state;
     const int rc = RunUntilConnected([&](TfrmMain& w) { state = TWindowState::Of(w); });
     QCOMPARE(rc, 0);
-    QVERIFY(!DataStore);
+    QVERIFY(!state.Connected);
     QCOMPARE(state.OverviewRows, 0);
     QCOMPARE(state.Server, QString());
     QVERIFY(!state.RefreshEnabled);

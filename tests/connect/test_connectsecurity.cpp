@@ -122,7 +122,6 @@ private Q_SLOTS:
     ModalHook::ClearAll();
     TfrmConnect::SetDriverSource({});
     TfrmConnect::SetCertificateFolder({});
-    DataStore.reset();
     dmMain = nullptr;
     FStore.reset();
     frmMessageBox = nullptr;

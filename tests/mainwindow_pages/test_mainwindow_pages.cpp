@@ -1,7 +1,6 @@
 // The main window connected to the simulator: overview, selection, the four details pages and
-// the summary, through the real window (offscreen) and the real data store.
+// the summary, through the real window (offscreen) and its session.
 
-#include "datastore/udmDataStoreSQLServer.h"
 #include "forms/uLogFilesPage.h"
 #include "forms/uOverviewPage.h"
 #include "forms/uSummaryPage.h"
@@ -9,6 +8,7 @@
 #include "platform/gui/uGridModel.h"
 #include "platform/gui/uHeaderPanel.h"
 #include "platform/gui/uModalHook.h"
+#include "platform/gui/uNoticeStack.h"
 #include "platform/uMemTable.h"
 #include "uSqlSimProcess.h"
 
@@ -17,7 +17,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QLocale>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTest>
@@ -79,7 +82,7 @@ QStringList Headers(const QAbstractItemModel* m) {
 }
 
 // One simulator and one window per test.
-class TSession {
+class TWindowRun {
 public:
   bool Start(const QJsonObject& scenario) {
     if (!Sim.Start(Json(scenario))) {
@@ -89,16 +92,15 @@ public:
     return true;
   }
 
-  // Shows the window and connects it as the Connect dialog would: a new data store, tested.
+  // Shows the window and connects it as an accepted Connect dialog would, then waits until the
+  // window has shown everything the connect read.
   bool Connect(const QString& login = kLogin, const QString& password = kPassword) {
     TfrmMain::SetConnectDialogFactory([this, login, password](QWidget*) {
       TConnectDialogOutcome outcome;
       outcome.ConnectionProperties.Instance = Sim.ServerName();
       outcome.ConnectionProperties.SQLLogin = login;
       outcome.ConnectionProperties.SQLPassword = password;
-      DataStore = std::make_unique<TDataStoreSQLServer>();
-      outcome.Accepted = DataStore->TestConnection(outcome.ConnectionProperties);
-      if (!outcome.Accepted) qWarning() << DataStore->Errors;
+      outcome.Accepted = true;
       return outcome;
     });
     if (!Window.isVisible()) {
@@ -106,7 +108,16 @@ public:
       Window.timerConnect.stop();
     }
     Window.actConnectDBExecute();
-    return Window.actRefreshDBList->isEnabled();
+    return WaitIdle() && Window.actRefreshDBList->isEnabled();
+  }
+
+  bool WaitIdle() {
+    return QTest::qWaitFor([this] { return !Window.IsBusy(); }, 30000);
+  }
+
+  void Refresh() {
+    Window.actRefreshDBList->trigger();
+    WaitIdle();
   }
 
   int Count(const QString& prefix) const {
@@ -116,10 +127,11 @@ public:
     return n;
   }
 
-  void Click(QTableView* grid, int row, int column) {
+  void Click(QTableView* grid, int row, int column, bool wait = true) {
     const QModelIndex i = grid->model()->index(row, column);
     grid->scrollTo(i);
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(i).center());
+    if (wait) WaitIdle();
   }
 
   void ClickHeader(QTableView* grid, int section) {
@@ -149,13 +161,10 @@ private Q_SLOTS:
     ModalHook::ClearAll();
     ModalHook::SetStrict(true);
   }
-  void cleanup() {
-    TfrmMain::SetConnectDialogFactory({});
-    DataStore.reset();
-  }
+  void cleanup() { TfrmMain::SetConnectDialogFactory({}); }
 
   void overviewRowsAndStatus() {
-    TSession s;
+    TWindowRun s;
     QVERIFY(s.Start(Scenario(
         "10.50.1600.1",
         With(SystemDatabases(),
@@ -222,7 +231,14 @@ private Q_SLOTS:
 
     // Rows rebuilt, as before the figures of a Refresh arrive: nothing of the last pass stays
     // behind in the reused rows (figures, time, colour).
-    s.Window.OverviewPage()->LoadRows();
+    TOverviewSnapshot list;
+    const QHash<QString, int> statuses = {{"Archive", 0x1 | 0x200 | 0x400000},
+                                          {"Busy", 0x1 | 0x400000},
+                                          {"Rescue", 0x1000 | 0x8000},
+                                          {"Quiet", 24}};
+    for (const QString& name : names)
+      list.Databases.push_back({name, statuses.value(name)});
+    s.Window.OverviewPage()->ShowDatabases(list);
     for (const TExpected& e : expected) {
       const int r = RowOf(m, e.Name);
       QCOMPARE(Cell(m, r, OV::colStatus), QString(e.Status));
@@ -235,7 +251,7 @@ private Q_SLOTS:
   }
 
   void selectionLoadsOnce() {
-    TSession s;
+    TWindowRun s;
     QJsonArray dbs = SystemDatabases();
     for (const char* n : {"a1", "a2", "a3", "a4", "a5", "a6"})
       dbs.append(QJsonObject{{"name", n}});
@@ -256,15 +272,30 @@ private Q_SLOTS:
     QCOMPARE(s.Count("DBCC SQLPERF"), perf + 1); // a selection refreshes the log figures
     QVERIFY(s.Sim.LogLines().contains("USE [a6]"));
 
-    s.Window.actRefreshDBList->trigger();
+    // Several rows selected: only the current row is shown, and it loads once.
+    QTableView* grid = s.Window.grdOverview;
+    const QModelIndex third = grid->model()->index(2, OV::colStatus);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                      grid->visualRect(third).center());
+    QVERIFY(s.WaitIdle());
+    QCOMPARE(grid->selectionModel()->selectedRows().size(), 4);
+    QCOMPARE(s.Window.FSelectedRow, 2);
+    QCOMPARE(s.Window.pnlHeaderDetails->Caption(), QString("T-log details for database: a3"));
+    QCOMPARE(s.Count("DBCC LOGINFO"), 3);
+    QTest::keyClick(grid, Qt::Key_A, Qt::ControlModifier);
+    QVERIFY(s.WaitIdle());
+    QCOMPARE(grid->selectionModel()->selectedRows().size(), grid->model()->rowCount());
+    QCOMPARE(s.Count("DBCC LOGINFO"), 3);
+
+    s.Refresh();
     QCOMPARE(s.Window.FSelectedRow, 0);
     QCOMPARE(s.Window.grdOverview->currentIndex().row(), 0);
     QCOMPARE(s.Window.pnlHeaderDetails->Caption(), QString("T-log details for database: a1"));
-    QCOMPARE(s.Count("DBCC LOGINFO"), 3);
+    QCOMPARE(s.Count("DBCC LOGINFO"), 4);
   }
 
   void sortingKeepsTheShownRow() {
-    TSession s;
+    TWindowRun s;
     QVERIFY(
         s.Start(Scenario("10.50.1600.1", {QJsonObject{{"name", "a"}, {"logUsedPercent", 50}},
                                           QJsonObject{{"name", "b"}, {"logUsedPercent", 20}},
@@ -280,7 +311,7 @@ private Q_SLOTS:
   }
 
   void filesPage() {
-    TSession s;
+    TWindowRun s;
     const qint64 big = qint64(3) << 31;
     QJsonObject db{
         {"name", "Two"},
@@ -338,6 +369,16 @@ private Q_SLOTS:
     QCOMPARE(Cell(f, 0, FC::colFileID), QString("3"));
     s.ClickHeader(s.Window.grdFileDetails, FC::colLogicalName);
     QCOMPARE(Cell(f, 0, FC::colFileID), QString("2"));
+    // Sizes sort by their bytes (as text "1.000 MB" would come before "800.000 kB"); the
+    // text shown stays.
+    f->sort(FC::colSize, Qt::AscendingOrder);
+    QCOMPARE(Cell(f, 0, FC::colSize), QString("800.000 kB"));
+    QCOMPARE(Cell(f, 1, FC::colSize), QString("1.000 MB"));
+    f->sort(FC::colMaxSize, Qt::DescendingOrder); // unlimited is the largest
+    QCOMPARE(Cell(f, 0, FC::colMaxSize), QString("unlimited"));
+    // A path too long for its cell shows in full as its tooltip.
+    QCOMPARE(f->index(0, FC::colFileName).data(Qt::ToolTipRole).toString(),
+             Cell(f, 0, FC::colFileName));
   }
 
   void vlfPageShapes_data() {
@@ -354,7 +395,7 @@ private Q_SLOTS:
   void vlfPageShapes() {
     QFETCH(QString, version);
     QFETCH(QStringList, columns);
-    TSession s;
+    TWindowRun s;
     const QString lsn = "1234567890123456789012345"; // 25 digits, beyond a double
     QJsonObject db{{"name", "L"},
                    {"vlfs", QJsonArray{QJsonObject{{"fileSize", 262144}, {"status", 2}},
@@ -389,12 +430,12 @@ private Q_SLOTS:
   }
 
   void vlfColumnsFixedByFirstLoad() {
-    TSession s;
+    TWindowRun s;
     QVERIFY(s.Start(Scenario("11.0.2100.60", {QJsonObject{{"name", "L"}}})));
     QVERIFY(s.Connect());
     QCOMPARE(s.Window.memVLF->columnCount(), 8);
     QVERIFY(s.Sim.ApplyScenario(Json(Scenario("10.50.1600.1", {QJsonObject{{"name", "L"}}}))));
-    s.Window.actRefreshDBList->trigger();
+    s.Refresh();
     const TMemTable* t = s.Window.memVLF;
     QCOMPARE(t->columnCount(), 8); // RecoveryUnitId stays, now empty
     QCOMPARE(t->rowCount(), 4);
@@ -435,7 +476,7 @@ private Q_SLOTS:
     QJsonObject db{{"name", "T"}};
     for (auto it = extra.begin(); it != extra.end(); ++it)
       db[it.key()] = it.value();
-    TSession s;
+    TWindowRun s;
     QVERIFY(s.Start(Scenario("10.50.1600.1", {db})));
     QVERIFY(s.Connect());
     QCOMPARE(s.Window.mmOpenTran->toPlainText().split('\n'), page);
@@ -475,7 +516,7 @@ private Q_SLOTS:
     QJsonObject db{{"name", "S"}};
     for (auto it = extra.begin(); it != extra.end(); ++it)
       db[it.key()] = it.value();
-    TSession s;
+    TWindowRun s;
     QVERIFY(s.Start(Scenario(version, {db})));
     QVERIFY(s.Connect());
     QTreeWidget* lv = s.Window.lvSummary;
@@ -500,7 +541,7 @@ private Q_SLOTS:
   }
 
   void summaryOnVersion8() {
-    TSession s;
+    TWindowRun s;
     QVERIFY(s.Start(Scenario("8.00.2039", {QJsonObject{{"name", "Old"}}})));
     QVERIFY(s.Connect());
     QCOMPARE(s.Summary(SI::itmLogReuseWait),
@@ -516,21 +557,24 @@ private Q_SLOTS:
   }
 
   void withoutLogInfoPermission() {
-    TSession s;
+    TWindowRun s;
     QVERIFY(s.Start(Scenario("10.50.1600.1", {QJsonObject{{"name", "P"}}}, {"loginfo"})));
     QVERIFY(s.Connect());
     TGridModel* f = s.Files();
     QCOMPARE(f->rowCount(), 1);
     QCOMPARE(Cell(f, 0, FC::colSize), QString("1.000 MB"));
+    // Counts that could not be read are not shown as 0.
     for (int c = FC::colVLFCount; c <= FC::colLargestVLFSize; ++c)
-      QCOMPARE(Cell(f, 0, c), QString("0"));
+      QCOMPARE(Cell(f, 0, c), QString("n/a"));
     QCOMPARE(s.Window.memVLF->rowCount(), 0);
-    QCOMPARE(s.Summary(SI::itmVirtualLogFiles), QString("0"));
+    QCOMPARE(s.Window.nsVLF->Notice(),
+             QString("This login may not run DBCC LOGINFO (error 2571): it needs sysadmin."));
+    QCOMPARE(s.Summary(SI::itmVirtualLogFiles), QString("n/a"));
     QCOMPARE(s.Summary(SI::itmLogFiles), QString("1"));
   }
 
   void failedListQuery() {
-    TSession s;
+    TWindowRun s;
     QVERIFY(s.Start(Scenario("10.50.1600.1", {QJsonObject{{"name", "P"}}}, {"sysdatabases"})));
     QVERIFY(s.Connect());
     QCOMPARE(s.Overview()->rowCount(), 0);
@@ -538,10 +582,12 @@ private Q_SLOTS:
     QCOMPARE(s.Count("USE "), 0);
     QCOMPARE(s.Window.pnlHeaderDetails->Caption(), QString("T-log details for database:"));
     QCOMPARE(s.Summary(SI::itmRecoveryModel), QString());
+    QCOMPARE(s.Window.nsOverview->Notice(),
+             QString("This login may not read the list of databases (sysdatabases) (error 229)."));
   }
 
   void quotedNames() {
-    TSession s;
+    TWindowRun s;
     const QString evil = "x]; DROP DATABASE Sales; --";
     QVERIFY(
         s.Start(Scenario("10.50.1600.1", {QJsonObject{{"name", "O'Brien"}, {"recovery", "FULL"}},
@@ -565,7 +611,71 @@ private Q_SLOTS:
         QVERIFY2(line == "USE [x]]; DROP DATABASE Sales; --]" ||
                      line.contains("N'x]; DROP DATABASE Sales; --'"),
                  qPrintable(line));
-    QCOMPARE(s.Count("USE [x]]; DROP DATABASE Sales; --]"), 2);
+    QCOMPARE(s.Count("USE [x]]; DROP DATABASE Sales; --]"), 1);
+  }
+
+  void connectionLostBarAndReconnect() {
+    TWindowRun s;
+    const QJsonObject scenario =
+        Scenario("10.50.1600.1", {QJsonObject{{"name", "a"}}, QJsonObject{{"name", "b"}}});
+    QVERIFY(s.Start(scenario));
+    QVERIFY(s.Connect());
+    QVERIFY(!s.Window.pnlConnectionLost->isVisible());
+    QSignalSpy lost(s.Window.Session(), &TSession::ConnectionLost);
+    QJsonObject dropping = scenario;
+    dropping["faults"] =
+        QJsonArray{QJsonObject{{"statement", "loginfo"}, {"drop", "middle"}, {"count", 1}}};
+    QVERIFY(s.Sim.ApplyScenario(Json(dropping)));
+
+    s.Click(s.Window.grdOverview, 1, OV::colDBName);
+    const QString text = "The connection to the server was lost.";
+    QVERIFY(s.Window.pnlConnectionLost->isVisible());
+    QCOMPARE(s.Window.lblConnectionLost->text(), text);
+    QCOMPARE(s.Window.nsVLF->Notice(), text);
+    QCOMPARE(s.Window.nsFiles->Notice(), text);
+    QCOMPARE(s.Summary(SI::itmVirtualLogFiles), QString("n/a"));
+    // Another click says nothing new: the bar stays, the overview keeps its rows.
+    s.Click(s.Window.grdOverview, 0, OV::colDBName);
+    QCOMPARE(lost.size(), 1);
+    QCOMPARE(s.Window.nsSummary->Notice(), text);
+    QCOMPARE(s.Overview()->rowCount(), 2);
+
+    s.Window.btnReconnect->click();
+    QVERIFY(s.WaitIdle());
+    QVERIFY(!s.Window.pnlConnectionLost->isVisible());
+    QCOMPARE(s.Window.FSelectedRow, 0);
+    QCOMPARE(s.Window.nsVLF->Notice(), QString());
+    QCOMPARE(s.Window.memVLF->rowCount(), 4);
+    QCOMPARE(s.Summary(SI::itmVirtualLogFiles), QString("4"));
+  }
+
+  void busySignAndEscape() {
+    TWindowRun s;
+    const QJsonObject scenario =
+        Scenario("10.50.1600.1", {QJsonObject{{"name", "a"}}, QJsonObject{{"name", "b"}}});
+    QVERIFY(s.Start(scenario));
+    QVERIFY(s.Connect());
+    QVERIFY(!s.Window.pnlBusy->isVisible());
+    QJsonObject slow = scenario;
+    slow["faults"] =
+        QJsonArray{QJsonObject{{"statement", "loginfo"}, {"delayMs", 20000}, {"count", 1}}};
+    QVERIFY(s.Sim.ApplyScenario(Json(slow)));
+
+    s.Click(s.Window.grdOverview, 1, OV::colDBName, false);
+    QTRY_VERIFY(s.Window.pnlBusy->isVisible());
+    QTRY_VERIFY(s.Window.lblBusy->text().startsWith("DBCC LOGINFO ("));
+    // The window answers meanwhile.
+    s.Window.pgcDetails->setCurrentWidget(s.Window.tabVLF);
+    QCOMPARE(s.Window.pgcDetails->currentWidget(), s.Window.tabVLF);
+
+    s.Window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&s.Window));
+    QTest::keyClick(&s.Window, Qt::Key_Escape);
+    QTRY_VERIFY_WITH_TIMEOUT(!s.Window.IsBusy(), 5000);
+    QVERIFY(!s.Window.pnlBusy->isVisible());
+    QCOMPARE(s.Window.nsVLF->Notice(), QString("Loading was cancelled."));
+    QCOMPARE(s.Summary(SI::itmVirtualLogFiles), QString("n/a"));
+    QVERIFY(!s.Window.pnlConnectionLost->isVisible());
   }
 };
 
