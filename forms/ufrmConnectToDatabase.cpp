@@ -375,12 +375,8 @@ void TfrmConnect::btnOKClick() {
 
 bool TfrmConnect::RunConnectionTest(TLoginEnd& end) {
   // Only Cancel stays usable while the test runs.
-  QList<QWidget*> disabled;
-  for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-    if (w != btnCancel && w->isEnabled()) {
-      w->setEnabled(false);
-      disabled << w;
-    }
+  pgcMain->setEnabled(false);
+  btnOK->setEnabled(false);
   TLoginCancel cancel;
   FLoginCancel = &cancel;
   TDataStoreSQLServer* store = DataStore.get();
@@ -394,8 +390,7 @@ bool TfrmConnect::RunConnectionTest(TLoginEnd& end) {
   loop.exec();
   worker.join();
   FLoginCancel = nullptr;
-  for (QWidget* w : std::as_const(disabled))
-    w->setEnabled(true);
+  pgcMain->setEnabled(true);
   UpdateOKButton();
   return passed;
 }
