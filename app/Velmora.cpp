@@ -2,12 +2,15 @@
 // application object, the start-up sequence and the message loop.
 
 #include "common/uCommandLine.h"
+#include "common/uCommon.h"
 #include "common/uCommonGUI.h"
 #include "forms/uProgram.h"
 
 #include <cstdio>
 
 int main(int argc, char** argv) {
+  // Before anything writes a file (Qt and fontconfig write caches at start-up).
+  IgnoreFileSizeLimitSignal();
   QStringList arguments;
   for (int i = 0; i < argc; ++i)
     arguments << QString::fromLocal8Bit(argv[i]);

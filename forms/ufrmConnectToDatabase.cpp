@@ -602,12 +602,8 @@ std::unique_ptr<TSession> TfrmConnect::TakeSession() {
 
 TConnectionTest TfrmConnect::RunConnectionTest(TSession& session) {
   // Only Cancel stays usable while the test runs: it stops the login (reject() below).
-  QList<QWidget*> disabled;
-  for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-    if (w != btnCancel && w->isEnabled()) {
-      w->setEnabled(false);
-      disabled << w;
-    }
+  pgcMain->setEnabled(false);
+  btnOK->setEnabled(false);
   TConnectionTest test;
   QEventLoop loop;
   connect(&session, &TSession::ConnectionTested, &loop, [&](int, const TConnectionTest& result) {
@@ -618,8 +614,7 @@ TConnectionTest TfrmConnect::RunConnectionTest(TSession& session) {
   session.TestConnection(ConnectionProperties);
   loop.exec();
   FTestSession = nullptr;
-  for (QWidget* w : std::as_const(disabled))
-    w->setEnabled(true);
+  pgcMain->setEnabled(true);
   UpdateOKButton();
   return test;
 }
