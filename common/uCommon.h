@@ -9,6 +9,20 @@ enum class TDBType : std::uint8_t {
   dbtSQLServer = 1,
 };
 
+// How much of a connection TLS must cover.
+enum class TEncryption : std::uint8_t {
+  Optional = 0,  // encrypt where the server can (FreeTDS "request"); never switched off
+  Mandatory = 1, // everything encrypted, or no connection
+  Strict = 2,    // TDS 8.0: TLS before anything else, certificate always checked
+};
+
+// What Instance names.
+enum class TServerKind : std::uint8_t {
+  Address = 0,     // host, host,port, host\instance, tcp:host,port
+  FreeTdsName = 1, // a section of freetds.conf
+  DataSource = 2,  // an ODBC data source (odbc.ini)
+};
+
 // Copied by value; field order matters to callers that build it field by field.
 struct TSQLConnectionProperties {
   TDBType DBType = TDBType::dbtSQLServer;
@@ -16,7 +30,16 @@ struct TSQLConnectionProperties {
   QString Database;          // empty: the login's default database
   QString SQLLogin;          // empty: integrated authentication
   QString SQLPassword;       // ignored when SQLLogin is empty; never stored
-  std::uint8_t Provider = 0; // 0 "(auto)", 1 "MDAC"
+  std::uint8_t Provider = 0; // 0 "(auto)", 1 "MDAC" (the platform's plain driver)
+  // The Connect dialog proposes Mandatory with the certificate checked; a record built in code
+  // without a choice encrypts where the server can.
+  TEncryption Encryption = TEncryption::Optional;
+  bool TrustServerCertificate = false; // encrypt, but accept any certificate
+  QString CAFile;                      // PEM of the CAs to trust; empty: the system's
+  QString ServerCertificate;           // PEM of the one certificate trusted (pinned); empty: none
+  QString HostNameInCertificate;       // the name checked instead of the host; empty: the host
+  TServerKind Kind = TServerKind::Address;
+  QString Driver; // the registered ODBC driver chosen; empty: by Provider
 
   bool operator==(const TSQLConnectionProperties&) const = default;
 };

@@ -72,28 +72,154 @@ void TdmMain::SetSettingString(const QString& key, const QString& value) {
   iniUser.WriteString(key, value);
 }
 
-QString TdmMain::AddRecentConnection(const QString& list, const TSQLConnectionProperties& props) {
+// The recent-connection list is a sequence of lines, each followed by "|". A line is
+// "server:database:login:provider", as every version wrote it; earlier versions read the server
+// up to the first colon, the login as the third field and the provider from the first character
+// of the fourth. Settings that earlier versions did not have follow the provider digit in the
+// fourth field as ";key=value" pairs, where earlier versions never look. A line with such a ";"
+// has its fields escaped (% : | ; = as %25 %3A %7C %3B %3D), so that a server name such as
+// "tcp:host,1433" or "[::1],1433" survives; a line without one is read verbatim, exactly as
+// before. Plain connections (optional encryption, nothing else set) are written without the
+// pairs, so earlier versions read them unchanged.
+namespace {
+
+QString Escape(const QString& text, bool value) {
+  QString out;
+  for (const QChar c : text) {
+    switch (c.unicode()) {
+    case u'%':
+      out += QLatin1String("%25");
+      break;
+    case u':':
+      out += QLatin1String("%3A");
+      break;
+    case u'|':
+      out += QLatin1String("%7C");
+      break;
+    case u';':
+      out += value ? QLatin1String("%3B") : QLatin1String(";");
+      break;
+    case u'=':
+      out += value ? QLatin1String("%3D") : QLatin1String("=");
+      break;
+    default:
+      out += c;
+    }
+  }
+  return out;
+}
+
+QString Unescape(const QString& text) {
+  QString out;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    if (text[i] == u'%' && i + 2 < text.size()) {
+      bool ok = false;
+      const int code = text.mid(i + 1, 2).toInt(&ok, 16);
+      if (ok) {
+        out += QChar(code);
+        i += 2;
+        continue;
+      }
+    }
+    out += text[i];
+  }
+  return out;
+}
+
+// A "%" alone needs no escaping: a line without pairs is read verbatim.
+bool NeedsEscape(const QString& text) {
+  return text.contains(u':') || text.contains(u'|');
+}
+
+bool SameName(const QString& a, const QString& b) {
+  return AsciiUpper(a) == AsciiUpper(b);
+}
+
+} // namespace
+
+QStringList TdmMain::RecentLines(const QString& list) {
   // Every line is followed by "|"; a final bar adds no empty line, bars in a row do.
   QStringList lines;
   if (!list.isEmpty()) {
     lines = list.split(u'|');
     if (lines.last().isEmpty()) lines.removeLast();
   }
+  return lines;
+}
 
-  // A line's server name is the text before its first colon, when that is not the first
-  // character. At most one line, the first match, makes way for the new one.
-  const QString key = AsciiUpper(props.Instance);
-  for (qsizetype i = 0; i < lines.size(); ++i) {
-    const qsizetype colon = lines[i].indexOf(u':');
-    if (colon >= 1 && AsciiUpper(lines[i].left(colon)) == key) {
-      lines.removeAt(i);
-      break;
-    }
+std::optional<TSQLConnectionProperties> TdmMain::ParseRecentLine(const QString& line) {
+  const qsizetype c1 = line.indexOf(u':');
+  if (c1 < 1) return std::nullopt;
+  const qsizetype c2 = line.indexOf(u':', c1 + 1);
+  const qsizetype c3 = c2 < 0 ? -1 : line.indexOf(u':', c2 + 1);
+  TSQLConnectionProperties p;
+  p.Instance = line.left(c1);
+  p.Database = c2 < 0 ? line.mid(c1 + 1) : line.mid(c1 + 1, c2 - c1 - 1);
+  p.SQLLogin = c2 < 0 ? QString() : c3 < 0 ? line.mid(c2 + 1) : line.mid(c2 + 1, c3 - c2 - 1);
+  const QString rest = c3 < 0 ? QString() : line.mid(c3 + 1);
+  p.Provider = rest.startsWith(u'1') ? 1 : 0;
+  const qsizetype semicolon = rest.indexOf(u';');
+  if (semicolon < 0) return p; // a line as earlier versions wrote it: verbatim
+  p.Instance = Unescape(p.Instance);
+  p.Database = Unescape(p.Database);
+  p.SQLLogin = Unescape(p.SQLLogin);
+  for (const QString& pair : rest.mid(semicolon + 1).split(u';', Qt::SkipEmptyParts)) {
+    const qsizetype eq = pair.indexOf(u'=');
+    if (eq < 0) continue;
+    const QString key = pair.left(eq);
+    const QString value = Unescape(pair.mid(eq + 1));
+    const int number = value.toInt();
+    if (key == QLatin1String("e") && number >= 0 && number <= 2)
+      p.Encryption = TEncryption(number);
+    else if (key == QLatin1String("t"))
+      p.TrustServerCertificate = number == 1;
+    else if (key == QLatin1String("ca"))
+      p.CAFile = value;
+    else if (key == QLatin1String("pin"))
+      p.ServerCertificate = value;
+    else if (key == QLatin1String("cn"))
+      p.HostNameInCertificate = value;
+    else if (key == QLatin1String("k") && number >= 0 && number <= 2)
+      p.Kind = TServerKind(number);
+    else if (key == QLatin1String("drv"))
+      p.Driver = value;
+    // Keys of later versions are skipped.
   }
+  return p;
+}
 
+QString TdmMain::FormatRecentLine(const TSQLConnectionProperties& props) {
+  QStringList pairs;
+  if (props.Encryption != TEncryption::Optional)
+    pairs << QStringLiteral("e=%1").arg(int(props.Encryption));
+  if (props.TrustServerCertificate) pairs << QStringLiteral("t=1");
+  if (!props.CAFile.isEmpty()) pairs << QStringLiteral("ca=") + Escape(props.CAFile, true);
+  if (!props.ServerCertificate.isEmpty())
+    pairs << QStringLiteral("pin=") + Escape(props.ServerCertificate, true);
+  if (!props.HostNameInCertificate.isEmpty())
+    pairs << QStringLiteral("cn=") + Escape(props.HostNameInCertificate, true);
+  if (props.Kind != TServerKind::Address) pairs << QStringLiteral("k=%1").arg(int(props.Kind));
+  if (!props.Driver.isEmpty()) pairs << QStringLiteral("drv=") + Escape(props.Driver, true);
+  const bool escaped = !pairs.isEmpty() || NeedsEscape(props.Instance) ||
+                       NeedsEscape(props.Database) || NeedsEscape(props.SQLLogin);
   // Concatenated, not formatted: a "%1" typed into a field must stay as typed.
-  lines.prepend(props.Instance + u':' + props.Database + u':' + props.SQLLogin + u':' +
-                QString::number(props.Provider));
+  if (!escaped)
+    return props.Instance + u':' + props.Database + u':' + props.SQLLogin + u':' +
+           QString::number(props.Provider);
+  QString line = Escape(props.Instance, false) + u':' + Escape(props.Database, false) + u':' +
+                 Escape(props.SQLLogin, false) + u':' + QString::number(props.Provider) + u';';
+  return line + pairs.join(u';');
+}
+
+QString TdmMain::AddRecentConnection(const QString& list, const TSQLConnectionProperties& props) {
+  QStringList lines = RecentLines(list);
+  // The same server with the same login is kept once; lines that name no server stay.
+  if (!props.Instance.isEmpty())
+    lines.removeIf([&props](const QString& line) {
+      const std::optional<TSQLConnectionProperties> p = ParseRecentLine(line);
+      return p && SameName(p->Instance, props.Instance) && SameName(p->SQLLogin, props.SQLLogin);
+    });
+  lines.prepend(FormatRecentLine(props));
   QString result;
   for (const QString& line : lines)
     result += line + u'|';

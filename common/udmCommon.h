@@ -8,6 +8,7 @@
 
 #include <QObject>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 // Every setting of the program, with its default, in one place.
@@ -95,8 +96,18 @@ public:
   // not repeated until a write succeeds. The values stay in memory either way, and the old
   // file stays as it was. A read-only file is left alone on purpose and reports nothing.
   bool SaveSettings();
-  // The list after SaveRecentConnection, from the list before it.
+  // The list after SaveRecentConnection, from the list before it: the connection's line at the
+  // head, and no other line for the same server and login.
   static QString AddRecentConnection(const QString& list, const TSQLConnectionProperties& props);
+  // The lines of the stored list, most recent first; bars in a row give empty lines.
+  static QStringList RecentLines(const QString& list);
+  // A line read back: nullopt when it names no server. Lines of earlier versions read as they
+  // always did; lines of this version may hold any character in their fields.
+  static std::optional<TSQLConnectionProperties> ParseRecentLine(const QString& line);
+  // The line for a connection, without its password. Plain connections keep the earlier
+  // "server:database:login:provider" form, byte for byte, so earlier versions read them; see
+  // the implementation for the rest.
+  static QString FormatRecentLine(const TSQLConnectionProperties& props);
 
   // The verdict's thresholds from the settings file; a key that is missing or not a number
   // keeps its default.

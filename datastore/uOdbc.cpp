@@ -1,6 +1,7 @@
 #include "datastore/uOdbc.h"
 
 #include <QCoreApplication>
+#include <odbcinst.h>
 #include <utility>
 
 namespace {
@@ -66,6 +67,17 @@ QString JoinDiagnostics(const std::vector<TOdbcDiagRecord>& records, bool mostRe
   for (const TOdbcDiagRecord& r : records)
     if (!r.Text.isEmpty()) lines << r.Text;
   if (mostRecentFirst) std::reverse(lines.begin(), lines.end());
+  return lines.join(QLatin1String("\r\n"));
+}
+
+QString JoinErrorDiagnostics(const std::vector<TOdbcDiagRecord>& records) {
+  QStringList lines;
+  for (const TOdbcDiagRecord& r : records) {
+    if (r.Text.isEmpty()) continue;
+    lines << (r.Native
+                  ? QCoreApplication::translate("TOdbc", "%1 (error %2)").arg(r.Text).arg(r.Native)
+                  : r.Text);
+  }
   return lines.join(QLatin1String("\r\n"));
 }
 
@@ -140,6 +152,62 @@ QStringList TOdbcEnvironment::InstalledDrivers() const {
   return drivers;
 }
 
+QList<TOdbcEnvironment::TDriver> TOdbcEnvironment::InstalledDriverInfo() const {
+  QList<TDriver> drivers;
+  SQLWCHAR name[512];
+  SQLWCHAR attributes[4096];
+  SQLUSMALLINT direction = SQL_FETCH_FIRST;
+  for (;;) {
+    SQLSMALLINT nameLength = 0;
+    SQLSMALLINT attributesLength = 0;
+    const SQLRETURN rc =
+        SQLDriversW(m_env.Get(), direction, name, SQLSMALLINT(std::size(name)), &nameLength,
+                    attributes, SQLSMALLINT(std::size(attributes)), &attributesLength);
+    if (!OdbcSucceeded(rc)) break;
+    TDriver d;
+    d.Name = FromSqlW(name, std::min<qsizetype>(nameLength, qsizetype(std::size(name)) - 1));
+    // "key=value" pairs, each ended by a NUL, the list by a second one.
+    const qsizetype length =
+        std::min<qsizetype>(attributesLength, qsizetype(std::size(attributes)) - 1);
+    for (const QString& pair : FromSqlW(attributes, length).split(QChar(0), Qt::SkipEmptyParts))
+      if (pair.startsWith(QLatin1String("Driver="), Qt::CaseInsensitive))
+        d.Library = pair.mid(7).trimmed();
+    drivers << d;
+    direction = SQL_FETCH_NEXT;
+  }
+  return drivers;
+}
+
+QList<TOdbcEnvironment::TDataSource> TOdbcEnvironment::DataSources() const {
+  QList<TDataSource> sources;
+  SQLWCHAR name[SQL_MAX_DSN_LENGTH * 4 + 1];
+  SQLWCHAR description[1024];
+  SQLUSMALLINT direction = SQL_FETCH_FIRST;
+  for (;;) {
+    SQLSMALLINT nameLength = 0;
+    SQLSMALLINT descriptionLength = 0;
+    const SQLRETURN rc =
+        SQLDataSourcesW(m_env.Get(), direction, name, SQLSMALLINT(std::size(name)), &nameLength,
+                        description, SQLSMALLINT(std::size(description)), &descriptionLength);
+    if (!OdbcSucceeded(rc)) break;
+    sources << TDataSource{
+        FromSqlW(name, std::min<qsizetype>(nameLength, qsizetype(std::size(name)) - 1)),
+        FromSqlW(description,
+                 std::min<qsizetype>(descriptionLength, qsizetype(std::size(description)) - 1))};
+    direction = SQL_FETCH_NEXT;
+  }
+  return sources;
+}
+
+QString OdbcDataSourceValue(const QString& dsn, const QString& key) {
+  char buffer[1024] = {};
+  const int n =
+      SQLGetPrivateProfileString(dsn.toLocal8Bit().constData(), key.toLocal8Bit().constData(), "",
+                                 buffer, int(sizeof buffer), "odbc.ini");
+  return n > 0 ? QString::fromLocal8Bit(buffer, std::min<int>(n, int(sizeof buffer) - 1))
+               : QString();
+}
+
 TOdbcConnection::TOdbcConnection() : m_env(std::make_shared<TOdbcEnvironment>()) {}
 
 TOdbcConnection::~TOdbcConnection() {
@@ -190,6 +258,17 @@ QString TOdbcConnection::DbmsVersion() const {
   OdbcCheck(SQLGetInfoW(m_dbc.Get(), SQL_DBMS_VER, buffer, SQLSMALLINT(sizeof(buffer)), &length),
             SQL_HANDLE_DBC, m_dbc.Get(), "SQLGetInfo");
   // The length comes in bytes.
+  const qsizetype chars =
+      std::min<qsizetype>(length / qsizetype(sizeof(SQLWCHAR)), qsizetype(std::size(buffer)) - 1);
+  return FromSqlW(buffer, chars);
+}
+
+QString TOdbcConnection::InfoText(SQLUSMALLINT type) const {
+  if (!m_open) return QString();
+  SQLWCHAR buffer[256] = {};
+  SQLSMALLINT length = 0;
+  if (!OdbcSucceeded(SQLGetInfoW(m_dbc.Get(), type, buffer, SQLSMALLINT(sizeof(buffer)), &length)))
+    return QString();
   const qsizetype chars =
       std::min<qsizetype>(length / qsizetype(sizeof(SQLWCHAR)), qsizetype(std::size(buffer)) - 1);
   return FromSqlW(buffer, chars);

@@ -1,6 +1,7 @@
 #pragma once
 // Thin RAII layer over the ODBC 3 API, and the one place that turns diagnostic records into text.
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -36,12 +37,17 @@ class TOdbcError : public std::runtime_error {
 public:
   explicit TOdbcError(const QString& text, std::vector<TOdbcDiagRecord> records = {});
   const QString& Text() const { return m_text; }
+  // The driver's records behind the text; empty for failures of our own.
   const std::vector<TOdbcDiagRecord>& Records() const { return m_records; }
 
 private:
   QString m_text;
   std::vector<TOdbcDiagRecord> m_records;
 };
+
+// The texts of failure records, one line each, each followed by its error number when the
+// driver gave one: "Login failed for user 'x'. (error 18456)".
+QString JoinErrorDiagnostics(const std::vector<TOdbcDiagRecord>& records);
 
 // Throws TOdbcError with the handle's records when rc is not a success; `what` names the call
 // for the rare failure that leaves no record.
@@ -87,6 +93,18 @@ public:
   SQLHENV Handle() const { return m_env.Get(); }
   // Names of the drivers the driver manager has registered.
   QStringList InstalledDrivers() const;
+  // The same, each with the library of its registration (its Driver= value).
+  struct TDriver {
+    QString Name;
+    QString Library;
+  };
+  QList<TDriver> InstalledDriverInfo() const;
+  // The data sources (user and system), each with the name of its driver.
+  struct TDataSource {
+    QString Name;
+    QString Driver;
+  };
+  QList<TDataSource> DataSources() const;
 
 private:
   TOdbcHandle m_env;
@@ -115,6 +133,8 @@ public:
 
   // SQLGetInfo(SQL_DBMS_VER), for example "10.50.1600". Throws when closed or on failure.
   QString DbmsVersion() const;
+  // SQLGetInfo text values such as SQL_DRIVER_NAME or SQL_DRIVER_VER; empty when closed.
+  QString InfoText(SQLUSMALLINT type) const;
 
 private:
   std::shared_ptr<TOdbcEnvironment> m_env;
@@ -131,3 +151,7 @@ public:
 private:
   TOdbcHandle m_stmt;
 };
+
+// A value of an ODBC data source as the driver manager reads it (odbc.ini, user then system);
+// empty when missing.
+QString OdbcDataSourceValue(const QString& dsn, const QString& key);

@@ -6,9 +6,16 @@
 #include "datastore/uServerVersion.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QProcess>
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <optional>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #ifdef _WIN32
 #include <objbase.h>
@@ -26,13 +33,20 @@ QString Tr(const char* text) {
 TOdbcConnectionString ApplyConnectionProperties(const TOdbcConnection& target,
                                                 const TSQLConnectionProperties& props,
                                                 const QString& applicationName) {
-  return BuildConnectionString(props, target.Environment()->InstalledDrivers(), applicationName);
+  return BuildConnectionString(props, MachineClientSetup(*target.Environment()), applicationName);
 }
 
 std::vector<TOdbcDiagRecord> Open(TOdbcConnection& connection,
                                   const TOdbcConnectionString& settings, const TLoginLimits& limits,
                                   const TLoginCancel* cancel = nullptr, TLoginEnd* end = nullptr) {
   if (!settings.Error.isEmpty()) throw TOdbcError(settings.Error);
+  if (!settings.FreeTdsSectionName.isEmpty()) {
+    QString error;
+    if (!TFreeTdsPrivateConf::Instance().Ensure(settings.FreeTdsSectionName,
+                                                settings.FreeTdsSectionText, &error))
+      throw TOdbcError(
+          Tr("Velmora cannot write its settings for the FreeTDS driver: %1").arg(error));
+  }
   return OpenWithinLimits(connection, settings.Text, settings.Host, limits, cancel, end);
 }
 
@@ -40,6 +54,17 @@ std::vector<TOdbcDiagRecord> Open(TOdbcConnection& connection,
 QString ErrorText(const std::exception& e) {
   if (const auto* odbc = dynamic_cast<const TOdbcError*>(&e)) return odbc->Text();
   return QString::fromUtf8(e.what());
+}
+
+// A failed login: the driver's lines with their error numbers, and what to check where the
+// cause is known.
+QString ConnectFailureText(const std::exception& e, const TSQLConnectionProperties& props) {
+  const auto* odbc = dynamic_cast<const TOdbcError*>(&e);
+  if (!odbc || odbc->Records().empty()) return ErrorText(e);
+  QString text = JoinErrorDiagnostics(odbc->Records());
+  const QString advice = ConnectFailureAdvice(props, odbc->Records());
+  if (!advice.isEmpty()) text += QStringLiteral("\r\n\r\n") + advice;
+  return text;
 }
 
 void Append(std::vector<TOdbcDiagRecord>& to, std::vector<TOdbcDiagRecord> records) {
@@ -69,6 +94,153 @@ void Append(std::vector<TOdbcDiagRecord>& to, std::vector<TOdbcDiagRecord> recor
   QString text = JoinDiagnostics(records, false);
   if (text.isEmpty()) text = Tr("The server reported a failure without a message.");
   throw TOdbcError(text, std::move(records));
+}
+
+} // namespace
+
+TClientSetup MachineClientSetup(const TOdbcEnvironment& environment) {
+  TClientSetup setup;
+  for (const TOdbcEnvironment::TDriver& d : environment.InstalledDriverInfo())
+    setup.Drivers << TOdbcDriverInfo{d.Name, d.Library};
+  setup.FreeTds = TFreeTdsConfig::Load(TFreeTdsSearch::FromEnvironment().Files());
+  setup.DsnValue = &OdbcDataSourceValue;
+  return setup;
+}
+
+QList<TOdbcDriverInfo> InstalledSqlServerDrivers() {
+  try {
+    const TOdbcEnvironment environment;
+    QList<TOdbcDriverInfo> drivers;
+    for (const TOdbcEnvironment::TDriver& d : environment.InstalledDriverInfo())
+      drivers << TOdbcDriverInfo{d.Name, d.Library};
+    return SqlServerDrivers(drivers, kOdbcOnWindows);
+  } catch (const std::exception&) {
+    return {}; // no driver manager: "(auto)" alone, and the connection test says why
+  }
+}
+
+QString DescribeDriver(const TOdbcConnection& connection, const QString& registeredName) {
+  const QString library = connection.InfoText(SQL_DRIVER_NAME);
+  const QString version = connection.InfoText(SQL_DRIVER_VER);
+  QString text = registeredName.isEmpty() ? library : registeredName;
+  if (!version.isEmpty()) text += u' ' + version;
+  if (!library.isEmpty() && library != registeredName) text += QStringLiteral(" (%1)").arg(library);
+  return text;
+}
+
+bool HasKerberosTicket() {
+#ifdef _WIN32
+  return true;
+#else
+  // klist -s says it without output; without klist, the default credentials cache must exist.
+  QProcess klist;
+  klist.start(QStringLiteral("klist"), {QStringLiteral("-s")});
+  if (klist.waitForStarted(2000)) {
+    if (klist.waitForFinished(5000))
+      return klist.exitStatus() == QProcess::NormalExit && klist.exitCode() == 0;
+    klist.kill();
+    klist.waitForFinished(1000);
+    return true; // no verdict: say nothing
+  }
+  QString cache = qEnvironmentVariable("KRB5CCNAME");
+  if (cache.isEmpty()) cache = QStringLiteral("FILE:/tmp/krb5cc_%1").arg(::getuid());
+  if (!cache.startsWith(QLatin1String("FILE:"))) return true; // a kind we cannot look into
+  return QFileInfo::exists(cache.mid(5));
+#endif
+}
+
+QString ConnectFailureAdvice(const TSQLConnectionProperties& props,
+                             const std::vector<TOdbcDiagRecord>& records,
+                             const std::function<bool()>& hasKerberosTicket) {
+  QStringList advice;
+  const bool loginFailed = std::any_of(records.begin(), records.end(),
+                                       [](const TOdbcDiagRecord& r) { return r.Native == 18456; });
+  if (loginFailed && !props.SQLLogin.isEmpty())
+    advice << Tr("What to check: the login name and its password (passwords are case-sensitive); "
+                 "that the login exists on this server and is enabled; that the server accepts "
+                 "SQL Server authentication (mixed mode); and that the login may open the "
+                 "database. The server's error log gives the reason as the error's state.");
+  else if (loginFailed)
+    advice << Tr("What to check: that your Windows account has a login on this server, and that "
+                 "it may open the database. The server's error log gives the reason.");
+  if (props.SQLLogin.isEmpty() && !kOdbcOnWindows &&
+      !(hasKerberosTicket ? hasKerberosTicket() : HasKerberosTicket()))
+    advice << Tr("Windows authentication from Linux needs a Kerberos ticket, and there is none. "
+                 "Get one in a terminal with \"kinit user@EXAMPLE.COM\" (your Windows account and "
+                 "its domain in capitals), then connect again; or choose SQL Server "
+                 "authentication.");
+  return advice.join(QStringLiteral("\r\n\r\n"));
+}
+
+std::optional<TTlsProbeRequest> CertificateProbeFor(const TSQLConnectionProperties& props,
+                                                    const TClientSetup& setup) {
+  TTlsProbeRequest q;
+  q.Strict = props.Encryption == TEncryption::Strict;
+  q.CAFile = props.CAFile;
+  q.ServerCertificate = props.ServerCertificate;
+  q.HostNameInCertificate = props.HostNameInCertificate;
+  if (props.Kind == TServerKind::Address) {
+    TServerAddress a;
+    QString error;
+    if (!ParseServerName(props.Instance, a, error)) return std::nullopt;
+    if (!a.Instance.isEmpty() && a.Port == 0) return std::nullopt;
+    q.Host = a.Host;
+    q.Port = quint16(a.Port ? a.Port : 1433);
+  } else if (props.Kind == TServerKind::FreeTdsName) {
+    const TFreeTdsConfig::TResolved conf = setup.FreeTds.Resolve(props.Instance.trimmed());
+    const std::optional<QString> host = FreeTdsValue(conf.Options, QStringLiteral("host"));
+    if (!host || FreeTdsValue(conf.Options, QStringLiteral("instance"))) return std::nullopt;
+    q.Host = *host;
+    q.Port = quint16(FreeTdsValue(conf.Options, QStringLiteral("port")).value_or("1433").toUInt());
+    if (q.CAFile.isEmpty() && q.ServerCertificate.isEmpty())
+      q.CAFile = FreeTdsValue(conf.Options, QStringLiteral("ca file")).value_or(QString());
+    if (q.CAFile == QLatin1String("system")) q.CAFile.clear();
+  } else {
+    return std::nullopt;
+  }
+  return q;
+}
+
+namespace {
+
+// After a failed login with the certificate checked: looks at what the server presents, and
+// when that is the reason, says so in plain words and what to do.
+std::optional<TTlsProbeResult> ExplainCertificate(const TSQLConnectionProperties& props,
+                                                  const std::exception& e,
+                                                  const TOdbcEnvironment& environment,
+                                                  QString& text) {
+  const auto* odbc = dynamic_cast<const TOdbcError*>(&e);
+  if (!odbc || props.TrustServerCertificate) return std::nullopt;
+  // A server message (a refused login, a database that cannot be opened) means TLS got through;
+  // the client's own messages (FreeTDS numbers them from 20000) do not.
+  for (const TOdbcDiagRecord& r : odbc->Records())
+    if (r.Native > 0 && r.Native < 20000) return std::nullopt;
+  const std::optional<TTlsProbeRequest> q =
+      CertificateProbeFor(props, MachineClientSetup(environment));
+  if (!q) return std::nullopt;
+  TTlsProbeResult r = ProbeServerCertificate(*q);
+  if (r.Outcome == TTlsProbeResult::TOutcome::Untrusted) {
+    text += QStringLiteral("\r\n\r\n") + r.Reason + u' ' +
+            Tr("If the server should have a certificate you trust, ask its administrator, or give "
+               "the CA's file. If you know this is the right server, you can trust this one "
+               "certificate for this connection (fingerprint SHA-256 %1).")
+                .arg(r.Sha256);
+    return r;
+  }
+  if (r.Outcome == TTlsProbeResult::TOutcome::NoEncryption) {
+    // The login failed although the server would have taken it in clear: encryption was
+    // required, by this connection's choice or by the driver's configuration.
+    text += QStringLiteral("\r\n\r\n") + r.Reason + u' ' +
+            (props.Encryption == TEncryption::Optional
+                 ? Tr("The driver's configuration (freetds.conf) requires encryption, so the "
+                      "login is not sent in clear. Ask the server's administrator to give SQL "
+                      "Server a certificate.")
+                 : Tr("With Mandatory encryption Velmora does not send the login in clear. Ask the "
+                      "server's administrator to give SQL Server a certificate, or choose Optional "
+                      "if clear text on this network is acceptable."));
+    return r;
+  }
+  return std::nullopt;
 }
 
 } // namespace
@@ -132,6 +304,7 @@ void TDataStoreSQLServer::HandleInfoMessage(const QString& text) {
 
 bool TDataStoreSQLServer::InitWithConnProps(TSQLConnectionProperties Props) {
   Errors.clear();
+  CertificateProblem.reset();
   d->Connection.Close();
   Connected = false;
   try {
@@ -142,6 +315,7 @@ bool TDataStoreSQLServer::InitWithConnProps(TSQLConnectionProperties Props) {
         Open(d->Connection, *d->Settings, LoginLimits, &d->LoginCancel, &end), true));
     d->LastLoginEnd = end;
     Connected = true;
+    DriverInUse = DescribeDriver(d->Connection, d->Settings->Driver);
     const QString version = d->Connection.DbmsVersion();
     ServerVersion = version;
     if (const std::optional<int> major = ::ServerMajorVersion(version)) {
@@ -149,7 +323,13 @@ bool TDataStoreSQLServer::InitWithConnProps(TSQLConnectionProperties Props) {
       ServerMajorVersion = *major;
     }
   } catch (const std::exception& e) {
-    AddError(ErrorText(e));
+    if (Connected) {
+      AddError(ErrorText(e));
+    } else {
+      QString text = ConnectFailureText(e, Props);
+      CertificateProblem = ExplainCertificate(Props, e, *d->Connection.Environment(), text);
+      AddError(text);
+    }
   }
   return Errors.isEmpty();
 }
@@ -165,15 +345,20 @@ bool TDataStoreSQLServer::TestConnection(TSQLConnectionProperties Props, const T
                                          TLoginEnd* end) {
   Errors.clear();
   if (end) *end = TLoginEnd::DriverFailed;
+  CertificateProblem.reset();
   try {
     // The client's defaults: no application name and no message handler.
     TOdbcConnection temporary;
-    Open(temporary, ApplyConnectionProperties(temporary, Props, QString()), LoginLimits, cancel,
-         end);
+    const TOdbcConnectionString settings = ApplyConnectionProperties(temporary, Props, QString());
+    Open(temporary, settings, LoginLimits, cancel, end);
+    TestedDriver = DescribeDriver(temporary, settings.Driver);
     return true;
   } catch (const std::exception& e) {
+    QString text = ConnectFailureText(e, Props);
+    TOdbcEnvironment environment;
+    CertificateProblem = ExplainCertificate(Props, e, environment, text);
     Errors << Tr("Error connecting to database (%1) on instance (%2): %3")
-                  .arg(Props.Database, Props.Instance, ErrorText(e));
+                  .arg(Props.Database, Props.Instance, text);
     return false;
   }
 }

@@ -3,10 +3,14 @@
 
 #include "datastore/uLoginAttempt.h"
 #include "datastore/uOdbc.h"
+#include "datastore/uOdbcConnectionString.h"
 #include "datastore/uResultSet.h"
+#include "datastore/uTlsProbe.h"
 #include "datastore/udmDataStoreBase.h"
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class TDataStoreSQLServer : public TDataStoreBase {
@@ -31,6 +35,14 @@ public:
   // messages, lines joined by CR LF, most recent first.
   QStringList InfoMessages;
   bool IsSQL2005OrNewer = false;
+  // The ODBC driver of the open connection ("FreeTDS 01.03.0017 (libtdsodbc.so)"); empty until
+  // InitWithConnProps opened one.
+  QString DriverInUse;
+  // The driver with which the last TestConnection succeeded.
+  QString TestedDriver;
+  // Set when the last TestConnection or InitWithConnProps failed on the server's certificate
+  // (or on a server without encryption): what the server presented, and why it was refused.
+  std::optional<TTlsProbeResult> CertificateProblem;
   // The diagnostic records (SQLSTATE, server error number) of the last statement or query that
   // failed, with an 08S01 record added when the driver found the connection dead; empty after
   // one that ran.
@@ -71,3 +83,23 @@ private:
   struct Impl;
   std::unique_ptr<Impl> d;
 };
+
+// The drivers, the freetds.conf files and the data sources of this machine.
+TClientSetup MachineClientSetup(const TOdbcEnvironment& environment);
+// The SQL Server drivers registered on this machine, best first; empty without a driver manager.
+QList<TOdbcDriverInfo> InstalledSqlServerDrivers();
+// "NAME VERSION (LIBRARY)" of an open connection's driver.
+QString DescribeDriver(const TOdbcConnection& connection, const QString& registeredName);
+// Whether a Kerberos ticket is at hand for integrated authentication (always true on Windows).
+bool HasKerberosTicket();
+// Where to look at the server's certificate for `props`; nullopt when Velmora cannot tell
+// (a data source, an instance found through the browser service).
+std::optional<TTlsProbeRequest> CertificateProbeFor(const TSQLConnectionProperties& props,
+                                                    const TClientSetup& setup);
+// What to check after a failed login, from its records; empty when nothing is known.
+QString ConnectFailureAdvice(const TSQLConnectionProperties& props,
+                             const std::vector<TOdbcDiagRecord>& records,
+                             const std::function<bool()>& hasKerberosTicket = {});
+
+// The program's one data store. Created, replaced and freed only by the Connect dialog's OK.
+extern std::unique_ptr<TDataStoreSQLServer> DataStore;

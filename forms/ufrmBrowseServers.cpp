@@ -3,14 +3,17 @@
 #include "common/uCommonGUI.h"
 #include "platform/gui/uModalHook.h"
 
+#include <QApplication>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QListWidget>
+#include <QPointer>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QVBoxLayout>
+#include <thread>
 
 static void InitResources() {
   Q_INIT_RESOURCE(velmora);
@@ -22,15 +25,6 @@ TServerEnumeratorFactory& Factory() {
   static TServerEnumeratorFactory f;
   return f;
 }
-
-// The hourglass for the lifetime of the guard, restored however the scope is left.
-class TWaitCursor {
-public:
-  TWaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~TWaitCursor() { QGuiApplication::restoreOverrideCursor(); }
-  TWaitCursor(const TWaitCursor&) = delete;
-  TWaitCursor& operator=(const TWaitCursor&) = delete;
-};
 
 QFrame* MakeBevel(QWidget* parent, const char* name) {
   auto* bevel = new QFrame(parent);
@@ -132,9 +126,74 @@ TfrmSelectServer::TfrmSelectServer(QWidget* owner) : QDialog(owner) {
   connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
+namespace {
+constexpr int NameRole = Qt::UserRole;
+constexpr int KindRole = Qt::UserRole + 1;
+
+// A heading or a note: shown, never chosen.
+QListWidgetItem* AddNote(QListWidget* list, const QString& text, bool heading) {
+  auto* item = new QListWidgetItem(text, list);
+  item->setFlags(Qt::NoItemFlags);
+  QFont font = list->font();
+  font.setBold(heading);
+  font.setItalic(!heading);
+  item->setFont(font);
+  return item;
+}
+
+void AddServer(QListWidget* list, const QString& name, TServerKind kind, const QString& shown) {
+  auto* item = new QListWidgetItem(shown, list);
+  item->setData(NameRole, name);
+  item->setData(KindRole, int(kind));
+}
+
+QString Shown(const TConfiguredServer& s) {
+  QString where = s.Host;
+  if (!s.Instance.isEmpty()) where += u'\\' + s.Instance;
+  if (s.Port) where += u',' + QString::number(s.Port);
+  QString text = QStringLiteral("  ") + s.Name;
+  if (s.Kind == TServerKind::DataSource)
+    text +=
+        where.isEmpty()
+            ? QCoreApplication::translate("TfrmSelectServer", "  (data source, %1)").arg(s.Driver)
+            : QCoreApplication::translate("TfrmSelectServer", "  (data source: %1, %2)")
+                  .arg(where, s.Driver);
+  else if (!where.isEmpty())
+    text += QCoreApplication::translate("TfrmSelectServer", "  (freetds.conf: %1)").arg(where);
+  return text;
+}
+} // namespace
+
+// The network search runs on a thread of its own, so the window is usable at once.
+struct TfrmSelectServer::TSearch {
+  std::unique_ptr<TServerEnumeratorBase> Enumerator;
+  std::thread Thread;
+};
+
+TfrmSelectServer::~TfrmSelectServer() {
+  StopSearch();
+}
+
+void TfrmSelectServer::StopSearch() {
+  if (!FSearch) return;
+  FSearch->Enumerator->Cancel();
+  if (FSearch->Thread.joinable()) FSearch->Thread.join();
+  FSearch.reset();
+}
+
+bool TfrmSelectServer::Searching() const {
+  return FSearchingItem != nullptr;
+}
+
 QString TfrmSelectServer::GetSelectedServer() const {
   const QList<QListWidgetItem*> selected = lbServers->selectedItems();
-  return selected.isEmpty() ? QString() : selected.first()->text();
+  return selected.isEmpty() ? QString() : selected.first()->data(NameRole).toString();
+}
+
+TServerKind TfrmSelectServer::GetSelectedKind() const {
+  const QList<QListWidgetItem*> selected = lbServers->selectedItems();
+  return selected.isEmpty() ? TServerKind::Address
+                            : TServerKind(selected.first()->data(KindRole).toInt());
 }
 
 bool TfrmSelectServer::Execute(QWidget* owner, QString& server) {
@@ -153,17 +212,74 @@ void TfrmSelectServer::showEvent(QShowEvent* event) {
 }
 
 void TfrmSelectServer::TntFormShow() {
+  StopSearch();
   lbServers->clear();
+  FSearchingItem = nullptr;
   btnOK->setEnabled(false);
   RunGuarded([this] {
-    QStringList names;
-    {
-      TWaitCursor wait;
-      const std::unique_ptr<TServerEnumeratorBase> enumerator = EnumeratorFactory()();
-      names = enumerator->GetServerNames();
+    std::unique_ptr<TServerEnumeratorBase> enumerator = EnumeratorFactory()();
+    // The configured names first: they need no network and connect by their name.
+    const QList<TConfiguredServer> configured = enumerator->ConfiguredServers();
+    if (!configured.isEmpty()) {
+      AddNote(lbServers, tr("Configured on this computer"), true);
+      for (const TConfiguredServer& c : configured)
+        AddServer(lbServers, c.Name, c.Kind, Shown(c));
     }
-    lbServers->addItems(names);
+    AddNote(lbServers, tr("Answered on the network"), true);
+    FSearchingItem = AddNote(lbServers, tr("  Searching…"), false);
+
+    const int generation = ++FGeneration;
+    FSearch = std::make_unique<TSearch>();
+    FSearch->Enumerator = std::move(enumerator);
+    QPointer<TfrmSelectServer> self(this);
+    TServerEnumeratorBase* e = FSearch->Enumerator.get();
+    FSearch->Thread = std::thread([e, self, generation] {
+      QStringList names;
+      QString error;
+      try {
+        names = e->GetServerNames();
+      } catch (const std::exception& x) {
+        error = QString::fromUtf8(x.what());
+      }
+      // Back on the GUI thread; a browser closed meanwhile is simply gone.
+      QMetaObject::invokeMethod(
+          qApp,
+          [self, generation, names, error] {
+            if (self) self->SearchFinished(generation, names, error);
+          },
+          Qt::QueuedConnection);
+    });
   });
+  lbServersClick();
+}
+
+void TfrmSelectServer::SearchFinished(int generation, const QStringList& names,
+                                      const QString& error) {
+  if (generation != FGeneration || !FSearchingItem) return;
+  const int at = lbServers->row(FSearchingItem);
+  delete FSearchingItem;
+  FSearchingItem = nullptr;
+  if (FSearch && FSearch->Thread.joinable()) FSearch->Thread.join();
+  QList<QListWidgetItem*> items;
+  for (const QString& name : names) {
+    auto* item = new QListWidgetItem(QStringLiteral("  ") + name);
+    item->setData(NameRole, name);
+    item->setData(KindRole, int(TServerKind::Address));
+    items << item;
+  }
+  if (!error.isEmpty()) {
+    auto* note = new QListWidgetItem(
+        tr("  The network could not be searched (%1); the names above still work.").arg(error));
+    note->setFlags(Qt::NoItemFlags);
+    note->setToolTip(error);
+    items << note;
+  } else if (names.isEmpty()) {
+    auto* note = new QListWidgetItem(tr("  No server answered."));
+    note->setFlags(Qt::NoItemFlags);
+    items << note;
+  }
+  for (int i = 0; i < items.size(); ++i)
+    lbServers->insertItem(at + i, items[i]);
   lbServersClick();
 }
 

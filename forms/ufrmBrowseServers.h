@@ -14,9 +14,12 @@
 
 #include <QDialog>
 
+#include <memory>
+
 class QFrame;
 class QLabel;
 class QListWidget;
+class QListWidgetItem;
 class QPushButton;
 class QShowEvent;
 
@@ -25,8 +28,15 @@ class TfrmSelectServer : public QDialog {
 public:
   explicit TfrmSelectServer(QWidget* owner = nullptr);
 
-  // The selected entry's text, or an empty text when no entry is selected.
+  ~TfrmSelectServer() override;
+
+  // The selected entry's server name, or an empty text when no entry is selected.
   QString GetSelectedServer() const;
+  // How the selected name connects: a configured name (freetds.conf, data source) or an
+  // address of a server that answered.
+  TServerKind GetSelectedKind() const;
+  // True while the network is still being searched.
+  bool Searching() const;
 
   // Shows the browser modally. On OK, server receives the chosen name and the result is true;
   // on Cancel, Esc or close, server stays unchanged and the result is false.
@@ -55,4 +65,13 @@ public:
 
 protected:
   void showEvent(QShowEvent* event) override;
+
+private:
+  void SearchFinished(int generation, const QStringList& names, const QString& error);
+  void StopSearch();
+
+  struct TSearch;
+  std::unique_ptr<TSearch> FSearch;
+  int FGeneration = 0;
+  QListWidgetItem* FSearchingItem = nullptr;
 };

@@ -1,5 +1,7 @@
 #include "forms/ufrmConnectToDatabase.h"
 
+#include "datastore/udmDataStoreSQLServer.h"
+
 #include "common/uCommonGUI.h"
 #include "common/udmCommon.h"
 #include "forms/ufrmBrowseServers.h"
@@ -9,52 +11,63 @@
 #include "platform/gui/uModalHook.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QEventLoop>
+#include <QFormLayout>
 #include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSaveFile>
 #include <QShowEvent>
+#include <QStandardItemModel>
 #include <QTabWidget>
 #include <QToolButton>
+#include <QVBoxLayout>
 #include <optional>
 #include <utility>
 
 namespace {
 
-// A recent line names a server when its first colon is its second character or later.
-QString ServerOfLine(const QString& line) {
-  const qsizetype colon = line.indexOf(QLatin1Char(':'));
-  return colon >= 1 ? line.left(colon) : QString();
-}
-
-// The text after the first colon of `text`, or empty when there is none.
-QString AfterColon(const QString& text) {
-  const qsizetype colon = text.indexOf(QLatin1Char(':'));
-  return colon < 0 ? QString() : text.mid(colon + 1);
-}
-
-QLabel* MakeLabel(const QString& text, QWidget* parent, const char* name, int x, int y) {
+QLabel* MakeLabel(const QString& text, QWidget* parent, const char* name) {
   auto* label = new QLabel(text, parent);
   label->setObjectName(name);
-  label->move(x, y);
-  label->adjustSize();
   return label;
+}
+
+TfrmConnect::TDriverSource& DriverSource() {
+  static TfrmConnect::TDriverSource source;
+  return source;
+}
+
+QString& CertificateFolder() {
+  static QString folder;
+  return folder;
 }
 
 } // namespace
 
+void TfrmConnect::SetDriverSource(TDriverSource source) {
+  DriverSource() = std::move(source);
+}
+
+void TfrmConnect::SetCertificateFolder(const QString& folder) {
+  CertificateFolder() = folder;
+}
+
 TfrmConnect::TfrmConnect(QWidget* owner) : QDialog(owner) {
   setObjectName("frmConnect");
   setWindowTitle(tr("Connect to Database"));
-  setFixedSize(505, 416);
 
   pnlJobList = new THeaderPanel(this);
   pnlJobList->setObjectName("pnlJobList");
-  pnlJobList->setGeometry(0, 0, 505, 416);
   pnlJobList->SetCaption(tr("  Connect to database"));
   pnlJobList->SetHeaderHeight(48);
   pnlJobList->SetCaptionIndent(48);
@@ -62,6 +75,11 @@ TfrmConnect::TfrmConnect(QWidget* owner) : QDialog(owner) {
   headerFont.setBold(true);
   headerFont.setPixelSize(16);
   pnlJobList->SetHeaderFont(headerFont);
+  auto* outer = new QVBoxLayout(this);
+  outer->setContentsMargins(0, 0, 0, 0);
+  outer->addWidget(pnlJobList);
+  // The window grows with its contents (a larger font) and never shrinks below them.
+  outer->setSizeConstraint(QLayout::SetMinimumSize);
 
   Image2 = new QLabel(pnlJobList->HeaderBand());
   Image2->setObjectName("Image2");
@@ -69,9 +87,14 @@ TfrmConnect::TfrmConnect(QWidget* owner) : QDialog(owner) {
   Image2->setPixmap(QIcon(QStringLiteral(":/velmora/toolbar0.svg")).pixmap(32, 32));
   Image2->setAttribute(Qt::WA_TranslucentBackground);
 
-  pgcMain = new QTabWidget(this);
+  QWidget* client = pnlJobList->ClientArea();
+  QVBoxLayout* clientLayout = pnlJobList->ClientLayout();
+  clientLayout->setContentsMargins(16, 16, 16, 15);
+  clientLayout->setSpacing(6);
+
+  pgcMain = new QTabWidget(client);
   pgcMain->setObjectName("pgcMain");
-  pgcMain->setGeometry(16, 64, 473, 281);
+  clientLayout->addWidget(pgcMain, 1);
 
   tabSQLServer = new QWidget;
   tabSQLServer->setObjectName("tabSQLServer");
@@ -87,8 +110,8 @@ TfrmConnect::TfrmConnect(QWidget* owner) : QDialog(owner) {
   // any letter case: it would replace the typed text and apply that recent line once more.
   QObject::disconnect(edtSQLServer->lineEdit(), SIGNAL(returnPressed()), edtSQLServer, nullptr);
   QObject::disconnect(edtSQLServer->lineEdit(), SIGNAL(editingFinished()), edtSQLServer, nullptr);
-  edtSQLServer->setGeometry(104, 25, 305, 21);
-  TntLabel1 = MakeLabel(tr("S&QL Server"), tabSQLServer, "TntLabel1", 16, 28);
+  edtSQLServer->setMinimumWidth(305);
+  TntLabel1 = MakeLabel(tr("S&QL Server"), tabSQLServer, "TntLabel1");
   TntLabel1->setBuddy(edtSQLServer);
 
   btnBrowseSQLServer = new QToolButton(tabSQLServer);
@@ -96,7 +119,6 @@ TfrmConnect::TfrmConnect(QWidget* owner) : QDialog(owner) {
   btnBrowseSQLServer->setText(QStringLiteral("..."));
   btnBrowseSQLServer->setToolTip(tr("Browse for SQL Server instances..."));
   btnBrowseSQLServer->setAccessibleName(tr("Browse for SQL Server instances"));
-  btnBrowseSQLServer->setGeometry(416, 24, 22, 22);
   btnBrowseSQLServer->setFocusPolicy(Qt::StrongFocus);
 
   edtDatabase = new QComboBox(tabSQLServer);
@@ -105,36 +127,44 @@ TfrmConnect::TfrmConnect(QWidget* owner) : QDialog(owner) {
   edtDatabase->setInsertPolicy(QComboBox::NoInsert);
   edtDatabase->addItem(QStringLiteral("(default)"));
   edtDatabase->setEditText(QStringLiteral("(default)"));
-  edtDatabase->setGeometry(104, 49, 305, 21);
   edtDatabase->setEnabled(false);
-  lblDatabase = MakeLabel(tr("&Database"), tabSQLServer, "lblDatabase", 16, 52);
+  lblDatabase = MakeLabel(tr("&Database"), tabSQLServer, "lblDatabase");
   lblDatabase->setBuddy(edtDatabase);
   lblDatabase->setEnabled(false);
 
   cbProvider = new QComboBox(tabSQLServer);
   cbProvider->setObjectName("cbProvider");
-  cbProvider->addItems({QStringLiteral("(auto)"), QStringLiteral("MDAC")});
-  cbProvider->setCurrentIndex(0);
-  cbProvider->setGeometry(104, 74, 305, 21);
-  TntLabel2 = MakeLabel(tr("Pro&vider"), tabSQLServer, "TntLabel2", 16, 77);
+  TntLabel2 = MakeLabel(tr("Pro&vider"), tabSQLServer, "TntLabel2");
   TntLabel2->setBuddy(cbProvider);
 
-  TntLabel3 = MakeLabel(tr("Connect using"), tabSQLServer, "TntLabel3", 18, 115);
+  cbEncryption = new QComboBox(tabSQLServer);
+  cbEncryption->setObjectName("cbEncryption");
+  cbEncryption->addItems({tr("Optional"), tr("Mandatory"), tr("Strict (TDS 8.0)")});
+  cbEncryption->setItemData(0,
+                            tr("Encrypt where the server can; otherwise the login and the "
+                               "data go in clear."),
+                            Qt::ToolTipRole);
+  cbEncryption->setItemData(1, tr("Everything encrypted, or no connection."), Qt::ToolTipRole);
+  cbEncryption->setCurrentIndex(int(TEncryption::Mandatory));
+  lblEncryption = MakeLabel(tr("&Encryption"), tabSQLServer, "lblEncryption");
+  lblEncryption->setBuddy(cbEncryption);
+  chkTrustServerCertificate = new QCheckBox(tr("&Trust the server certificate"), tabSQLServer);
+  chkTrustServerCertificate->setObjectName("chkTrustServerCertificate");
+  chkTrustServerCertificate->setToolTip(
+      tr("Encrypt, but accept any certificate the server presents, without checking who "
+         "issued it or whom it names."));
+
+  TntLabel3 = MakeLabel(tr("Connect using"), tabSQLServer, "TntLabel3");
   rbWinLogin = new QRadioButton(tr("&Windows authentication"), tabSQLServer);
   rbWinLogin->setObjectName("rbWinLogin");
-  rbWinLogin->move(56, 136);
-  rbWinLogin->adjustSize();
   rbWinLogin->setChecked(true);
   rbSQLLogin = new QRadioButton(tr("SQL Server &authentication"), tabSQLServer);
   rbSQLLogin->setObjectName("rbSQLLogin");
-  rbSQLLogin->move(56, 160);
-  rbSQLLogin->adjustSize();
 
   edtSQLLogin = new QLineEdit(tabSQLServer);
   edtSQLLogin->setObjectName("edtSQLLogin");
-  edtSQLLogin->setGeometry(152, 188, 257, 21);
   edtSQLLogin->setEnabled(false);
-  lblSQLLogin = MakeLabel(tr("Login &name"), tabSQLServer, "lblSQLLogin", 72, 191);
+  lblSQLLogin = MakeLabel(tr("Login &name"), tabSQLServer, "lblSQLLogin");
   lblSQLLogin->setBuddy(edtSQLLogin);
   lblSQLLogin->setEnabled(false);
 
@@ -142,11 +172,44 @@ TfrmConnect::TfrmConnect(QWidget* owner) : QDialog(owner) {
   edtSQLPassword->setObjectName("edtSQLPassword");
   edtSQLPassword->setEchoMode(QLineEdit::Password);
   edtSQLPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // '*'
-  edtSQLPassword->setGeometry(152, 212, 257, 21);
   edtSQLPassword->setEnabled(false);
-  lblSQLPassword = MakeLabel(tr("&Password"), tabSQLServer, "lblSQLPassword", 72, 215);
+  lblSQLPassword = MakeLabel(tr("&Password"), tabSQLServer, "lblSQLPassword");
   lblSQLPassword->setBuddy(edtSQLPassword);
   lblSQLPassword->setEnabled(false);
+
+  // The page: the server and how to reach it in a grid, then the authentication, indented.
+  auto* page = new QVBoxLayout(tabSQLServer);
+  page->setContentsMargins(16, 16, 16, 16);
+  auto* top = new QGridLayout;
+  top->setHorizontalSpacing(8);
+  top->setColumnStretch(1, 1);
+  top->addWidget(TntLabel1, 0, 0);
+  top->addWidget(edtSQLServer, 0, 1);
+  top->addWidget(btnBrowseSQLServer, 0, 2);
+  top->addWidget(lblDatabase, 1, 0);
+  top->addWidget(edtDatabase, 1, 1);
+  top->addWidget(TntLabel2, 2, 0);
+  top->addWidget(cbProvider, 2, 1);
+  top->addWidget(lblEncryption, 3, 0);
+  top->addWidget(cbEncryption, 3, 1);
+  // Check and radio boxes keep their own width: a click beside their text does nothing.
+  top->addWidget(chkTrustServerCertificate, 4, 1, 1, 2, Qt::AlignLeft);
+  page->addLayout(top);
+  page->addSpacing(12);
+  page->addWidget(TntLabel3);
+  auto* auth = new QGridLayout;
+  auth->setContentsMargins(38, 0, 0, 0);
+  auth->setHorizontalSpacing(8);
+  auth->setColumnStretch(2, 1);
+  auth->addWidget(rbWinLogin, 0, 0, 1, 3, Qt::AlignLeft);
+  auth->addWidget(rbSQLLogin, 1, 0, 1, 3, Qt::AlignLeft);
+  auth->setColumnMinimumWidth(0, 16);
+  auth->addWidget(lblSQLLogin, 2, 1);
+  auth->addWidget(edtSQLLogin, 2, 2);
+  auth->addWidget(lblSQLPassword, 3, 1);
+  auth->addWidget(edtSQLPassword, 3, 2);
+  page->addLayout(auth);
+  page->addStretch(1);
 
   // The local page exists in the form but is hidden whenever the dialog shows.
   tabLocal = new QWidget;
@@ -154,24 +217,34 @@ TfrmConnect::TfrmConnect(QWidget* owner) : QDialog(owner) {
   edtDataPath = new QLineEdit(tabLocal);
   edtDataPath->setObjectName("edtDataPath");
   edtDataPath->setReadOnly(true);
-  edtDataPath->setGeometry(104, 25, 305, 21);
-  lblDataPath = MakeLabel(tr("Data path"), tabLocal, "lblDataPath", 16, 28);
+  lblDataPath = MakeLabel(tr("Data path"), tabLocal, "lblDataPath");
+  auto* local = new QFormLayout(tabLocal);
+  local->setContentsMargins(16, 16, 16, 16);
+  local->addRow(lblDataPath, edtDataPath);
   pgcMain->addTab(tabLocal, tr("Local database"));
 
-  Bevel1 = new QFrame(this);
+  Bevel1 = new QFrame(client);
   Bevel1->setObjectName("Bevel1");
   Bevel1->setFrameShape(QFrame::HLine);
   Bevel1->setFrameShadow(QFrame::Sunken);
-  Bevel1->setGeometry(16, 351, 473, 2);
+  clientLayout->addSpacing(4);
+  clientLayout->addWidget(Bevel1);
+  clientLayout->addSpacing(16);
 
-  btnOK = new QPushButton(tr("OK"), this);
+  btnOK = new QPushButton(tr("OK"), client);
   btnOK->setObjectName("btnOK");
-  btnOK->setGeometry(325, 376, 75, 25);
   btnOK->setDefault(true);
   btnOK->setEnabled(false);
-  btnCancel = new QPushButton(tr("Cancel"), this);
+  btnCancel = new QPushButton(tr("Cancel"), client);
   btnCancel->setObjectName("btnCancel");
-  btnCancel->setGeometry(410, 376, 75, 25);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(btnOK);
+  buttons->addSpacing(4);
+  buttons->addWidget(btnCancel);
+  clientLayout->addLayout(buttons);
+  for (QPushButton* b : {btnOK, btnCancel})
+    b->setMinimumSize(75, 25);
 
   setTabOrder(pgcMain, edtSQLServer);
   setTabOrder(edtSQLServer, btnBrowseSQLServer);
@@ -181,7 +254,9 @@ TfrmConnect::TfrmConnect(QWidget* owner) : QDialog(owner) {
   setTabOrder(rbSQLLogin, edtSQLLogin);
   setTabOrder(edtSQLLogin, edtSQLPassword);
   setTabOrder(edtSQLPassword, cbProvider);
-  setTabOrder(cbProvider, btnOK);
+  setTabOrder(cbProvider, cbEncryption);
+  setTabOrder(cbEncryption, chkTrustServerCertificate);
+  setTabOrder(chkTrustServerCertificate, btnOK);
   setTabOrder(btnOK, btnCancel);
 
   // Typing runs the steps without moving the focus; choosing from the list moves it.
@@ -194,16 +269,56 @@ TfrmConnect::TfrmConnect(QWidget* owner) : QDialog(owner) {
   connect(edtSQLLogin, &QLineEdit::textChanged, this, &TfrmConnect::edtSQLLoginChange);
   connect(edtSQLPassword, &QLineEdit::textChanged, this, &TfrmConnect::edtSQLLoginChange);
   connect(edtDataPath, &QLineEdit::textChanged, this, &TfrmConnect::edtSQLLoginChange);
+  connect(cbProvider, &QComboBox::currentIndexChanged, this, &TfrmConnect::cbProviderChange);
   connect(btnOK, &QPushButton::clicked, this, [this] { RunGuarded([this] { btnOKClick(); }); });
   connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 
   FormCreate();
+  // The designed size, or more when the font needs it.
+  resize(sizeHint().expandedTo(QSize(505, 416)));
 }
 
 TfrmConnect::~TfrmConnect() = default;
 
 void TfrmConnect::FormCreate() {
   FRecentLines.clear();
+  // The provider box names the SQL Server drivers found, best first; "(auto)" takes the best.
+  FDrivers = DriverSource() ? DriverSource()() : InstalledSqlServerDrivers();
+  cbProvider->addItem(QStringLiteral("(auto)"));
+  for (const TOdbcDriverInfo& d : std::as_const(FDrivers))
+    cbProvider->addItem(d.Name);
+  cbProvider->setItemData(0,
+                          FDrivers.isEmpty()
+                              ? tr("No ODBC driver for SQL Server was found.")
+                              : tr("The best driver found: %1").arg(FDrivers.first().Name),
+                          Qt::ToolTipRole);
+  cbProvider->setCurrentIndex(0);
+  cbProviderChange();
+}
+
+std::optional<TOdbcDriverInfo> TfrmConnect::ChosenDriver() const {
+  const int i = cbProvider->currentIndex();
+  if (i > 0 && i <= FDrivers.size()) return FDrivers[i - 1];
+  if (!FDrivers.isEmpty()) return FDrivers.first();
+  return std::nullopt;
+}
+
+void TfrmConnect::cbProviderChange() {
+  // Strict only where the driver can; otherwise offered disabled, with the reason.
+  QString why;
+  const std::optional<TOdbcDriverInfo> driver = ChosenDriver();
+  const bool strict = driver && SupportsStrictEncryption(*driver, &why);
+  if (!driver) why = tr("No ODBC driver for SQL Server was found.");
+  auto* model = qobject_cast<QStandardItemModel*>(cbEncryption->model());
+  if (QStandardItem* item = model ? model->item(int(TEncryption::Strict)) : nullptr) {
+    item->setEnabled(strict);
+    item->setToolTip(strict ? tr("TDS 8.0: TLS before anything else; the certificate is always "
+                                 "checked.")
+                            : why);
+  }
+  cbEncryption->setToolTip(strict ? QString() : why);
+  if (!strict && cbEncryption->currentIndex() == int(TEncryption::Strict))
+    cbEncryption->setCurrentIndex(int(TEncryption::Mandatory));
 }
 
 void TfrmConnect::showEvent(QShowEvent* event) {
@@ -280,16 +395,14 @@ void TfrmConnect::ApplyPreset() {
 }
 
 void TfrmConnect::LoadRecentServers() {
-  QString list = dmMain->GetSettingString(Settings::ConnectionListSQL);
-  list.replace(QLatin1Char('|'), QLatin1Char('\n'));
-  FRecentLines = list.split(QLatin1Char('\n'));
-  // A final bar ends the last line; it adds no empty line of its own.
-  if (!FRecentLines.isEmpty() && FRecentLines.last().isEmpty()) FRecentLines.removeLast();
+  FRecentLines = TdmMain::RecentLines(dmMain->GetSettingString(Settings::ConnectionListSQL));
 
+  // Each server once, most recent first; its most recent line is the one applied.
   edtSQLServer->clear();
   for (const QString& line : std::as_const(FRecentLines)) {
-    const QString server = ServerOfLine(line);
-    if (!server.isEmpty()) edtSQLServer->addItem(server);
+    const std::optional<TSQLConnectionProperties> p = TdmMain::ParseRecentLine(line);
+    if (p && edtSQLServer->findText(p->Instance, Qt::MatchFixedString | Qt::MatchCaseSensitive) < 0)
+      edtSQLServer->addItem(p->Instance);
   }
 
   if (edtSQLServer->count() > 0) {
@@ -300,6 +413,12 @@ void TfrmConnect::LoadRecentServers() {
     if (!rbSQLLogin->isChecked()) edtSQLServer->setFocus();
   } else {
     edtSQLServer->setEditText(QString());
+    // A fresh profile: without a Kerberos set-up, Windows authentication rarely works from
+    // Linux, so SQL Server authentication is the proposal there.
+    if (!kOdbcOnWindows) {
+      rbSQLLogin->setChecked(true);
+      rbWinLoginClick();
+    }
     edtSQLServerChange();
     edtSQLServer->setFocus();
   }
@@ -318,23 +437,37 @@ void TfrmConnect::ServerChosen() {
 void TfrmConnect::ApplyRecentConnection(bool moveFocus) {
   const QString key = edtSQLServer->currentText().toUpper();
   for (const QString& line : std::as_const(FRecentLines)) {
-    const QString server = ServerOfLine(line);
-    if (server.isEmpty() || server.toUpper() != key) continue;
+    const std::optional<TSQLConnectionProperties> p = TdmMain::ParseRecentLine(line);
+    if (!p || p->Instance.toUpper() != key) continue;
 
-    QString rest = AfterColon(line);
-    rest = AfterColon(rest); // the database field is not used
-    const QString login = rest.section(QLatin1Char(':'), 0, 0);
-    edtSQLLogin->setText(login);
-    if (!login.isEmpty()) {
+    edtSQLLogin->setText(p->SQLLogin);
+    if (!p->SQLLogin.isEmpty()) {
       rbSQLLogin->setChecked(true);
       rbWinLoginClick();
       if (moveFocus) edtSQLPassword->setFocus();
     }
 
-    rest = AfterColon(rest);
-    if (rest.startsWith(QLatin1Char('1'))) cbProvider->setCurrentIndex(1);
+    // A named driver, or the platform's plain one for provider 1; provider 0 changes nothing.
+    if (!p->Driver.isEmpty()) {
+      const int i = cbProvider->findText(p->Driver, Qt::MatchFixedString);
+      if (i > 0) cbProvider->setCurrentIndex(i);
+    } else if (p->Provider == 1) {
+      for (qsizetype i = 0; i < FDrivers.size(); ++i)
+        if (DriverFamily(FDrivers[i]) ==
+            (kOdbcOnWindows ? TOdbcDriverFamily::LegacySqlServer : TOdbcDriverFamily::FreeTDS))
+          cbProvider->setCurrentIndex(int(i) + 1);
+    }
+    // Lines of earlier versions carry no choice: they keep working as they did (Optional).
+    const QStandardItemModel* model = qobject_cast<QStandardItemModel*>(cbEncryption->model());
+    const QStandardItem* item = model ? model->item(int(p->Encryption)) : nullptr;
+    cbEncryption->setCurrentIndex(item && item->isEnabled() ? int(p->Encryption)
+                                                            : int(TEncryption::Mandatory));
+    chkTrustServerCertificate->setChecked(p->TrustServerCertificate);
+    FLineExtras = *p;
     return;
   }
+  // No line for what is typed: nothing of another server's line may stay with it.
+  FLineExtras = TSQLConnectionProperties{};
 }
 
 void TfrmConnect::rbWinLoginClick() {
@@ -351,7 +484,7 @@ void TfrmConnect::edtSQLLoginChange() {
 }
 
 void TfrmConnect::UpdateOKButton() {
-  bool enabled = lblDatabase->isEnabled();
+  bool enabled = lblDatabase->isEnabled() && !edtSQLServer->currentText().trimmed().isEmpty();
   if (enabled && rbSQLLogin->isChecked()) enabled = !edtSQLLogin->text().trimmed().isEmpty();
   btnOK->setEnabled(enabled);
 }
@@ -361,6 +494,8 @@ void TfrmConnect::btnBrowseSQLServerClick() {
   if (ModalHook::Exec(browser) != QDialog::Accepted) return;
   edtSQLServer->setEditText(browser.GetSelectedServer());
   ServerChosen();
+  // A configured name connects as one, whatever its recent line said.
+  FLineExtras.Kind = browser.GetSelectedKind();
 }
 
 void TfrmConnect::FillConnectionProperties() {
@@ -373,7 +508,22 @@ void TfrmConnect::FillConnectionProperties() {
     props.Database.clear();
   props.SQLLogin = sqlLogin ? edtSQLLogin->text() : QString();
   props.SQLPassword = sqlLogin ? edtSQLPassword->text() : QString();
-  props.Provider = cbProvider->currentIndex() == 1 ? 1 : 0;
+  // "(auto)" is provider 0; a named driver is kept by name, and as provider 1 when it is the
+  // platform's plain one, which earlier versions call "MDAC".
+  props.Provider = 0;
+  if (cbProvider->currentIndex() > 0) {
+    const std::optional<TOdbcDriverInfo> driver = ChosenDriver();
+    props.Driver = cbProvider->currentText();
+    const TOdbcDriverFamily plain =
+        kOdbcOnWindows ? TOdbcDriverFamily::LegacySqlServer : TOdbcDriverFamily::FreeTDS;
+    if (driver && DriverFamily(*driver) == plain) props.Provider = 1;
+  }
+  props.Encryption = TEncryption(qBound(0, cbEncryption->currentIndex(), 2));
+  props.TrustServerCertificate = chkTrustServerCertificate->isChecked();
+  props.CAFile = FLineExtras.CAFile;
+  props.ServerCertificate = FLineExtras.ServerCertificate;
+  props.HostNameInCertificate = FLineExtras.HostNameInCertificate;
+  props.Kind = FLineExtras.Kind;
   ConnectionProperties = props;
 }
 
@@ -405,8 +555,45 @@ void TfrmConnect::btnOKClick() {
   text += QStringLiteral("\r\n\r\n");
   for (const QString& error : std::as_const(test.Errors))
     text += error + QStringLiteral("\r\n");
-  frmMessageBox->ShowError(tr("Connection failure"), text);
   setResult(0);
+  if (test.CertificateProblem &&
+      test.CertificateProblem->Outcome == TTlsProbeResult::TOutcome::Untrusted) {
+    // Trusting it keeps a copy and tries again at once, with what the user entered.
+    if (OfferToTrustCertificate(*test.CertificateProblem, text)) btnOKClick();
+    return;
+  }
+  frmMessageBox->ShowError(tr("Connection failure"), text);
+}
+
+bool TfrmConnect::OfferToTrustCertificate(const TTlsProbeResult& c, const QString& failureText) {
+  const QString question =
+      failureText + QStringLiteral("\r\n") +
+      tr("The server presented a certificate for %1, issued by \"%2\", valid until %3, with the "
+         "SHA-256 fingerprint %4.\r\n\r\nTrust this certificate for this connection? Velmora "
+         "keeps a copy and accepts only this one certificate from now on; when the server gets "
+         "another, you will be asked again. Choose No if you cannot confirm the fingerprint.")
+          .arg(c.Names.join(QStringLiteral(", ")), c.Issuer,
+               QLocale().toString(c.NotAfter.toLocalTime(), QLocale::ShortFormat), c.Sha256);
+  if (!frmMessageBox->AskYesNo(tr("Connection failure"), question)) return false;
+
+  QString folder = CertificateFolder();
+  if (folder.isEmpty()) folder = UserDataFolder() + QStringLiteral("certificates");
+  QDir().mkpath(folder);
+  QFile::setPermissions(folder,
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  QString name = c.Sha256;
+  name.remove(u':');
+  QSaveFile file(QDir(folder).filePath(name.toLower() + QStringLiteral(".pem")));
+  if (!file.open(QIODevice::WriteOnly) || file.write(c.CertificatePem) != c.CertificatePem.size() ||
+      !file.commit()) {
+    frmMessageBox->ShowError(tr("Connection failure"),
+                             tr("Velmora cannot keep the certificate in %1: %2")
+                                 .arg(file.fileName(), file.errorString()));
+    return false;
+  }
+  FLineExtras.ServerCertificate = file.fileName();
+  chkTrustServerCertificate->setChecked(false);
+  return true;
 }
 
 std::unique_ptr<TSession> TfrmConnect::TakeSession() {

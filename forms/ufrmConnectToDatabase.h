@@ -5,9 +5,15 @@
 #include "common/uCommon.h"
 #include "forms/ufrmMain.h"
 
+#include "datastore/uOdbcConnectionString.h"
+#include "datastore/uTlsProbe.h"
+
 #include <QDialog>
 #include <QStringList>
 
+#include <functional>
+
+class QCheckBox;
 class QComboBox;
 class QFrame;
 class QLabel;
@@ -55,6 +61,9 @@ public:
   QComboBox* edtDatabase = nullptr;
   QLabel* TntLabel2 = nullptr;
   QComboBox* cbProvider = nullptr;
+  QLabel* lblEncryption = nullptr;
+  QComboBox* cbEncryption = nullptr;
+  QCheckBox* chkTrustServerCertificate = nullptr;
   QLabel* TntLabel3 = nullptr;
   QRadioButton* rbWinLogin = nullptr;
   QRadioButton* rbSQLLogin = nullptr;
@@ -75,6 +84,15 @@ public Q_SLOTS:
   void rbWinLoginClick();
   void edtSQLLoginChange();
   void btnOKClick();
+  void cbProviderChange();
+
+public:
+  // The SQL Server drivers the provider box lists; empty: this machine's.
+  using TDriverSource = std::function<QList<TOdbcDriverInfo>()>;
+  static void SetDriverSource(TDriverSource source);
+
+  // Where kept certificates go ("trust this server's certificate"); empty: UserDataFolder().
+  static void SetCertificateFolder(const QString& folder);
 
   // Cancel, Esc and the close button: during a connection test they stop the test and
   // leave the dialog open; otherwise they close it.
@@ -93,12 +111,21 @@ private:
   void UpdateOKButton();
   // The steps of a change of the server box made by choosing rather than typing.
   void ServerChosen();
+  // The driver the provider box stands for (the best one for "(auto)").
+  std::optional<TOdbcDriverInfo> ChosenDriver() const;
+  // After a refused certificate: asks whether to trust it for this connection, keeps a copy
+  // and returns true when the user agreed.
+  bool OfferToTrustCertificate(const TTlsProbeResult& certificate, const QString& failureText);
   void ApplyPreset();
 
   // The connection test runs on the session's worker; the dialog stays responsive for Cancel.
   TConnectionTest RunConnectionTest(TSession& session);
 
   QStringList FRecentLines;
+  QList<TOdbcDriverInfo> FDrivers;
+  // What the matched recent line (or the browser) says beyond the controls: how the server is
+  // named, and its certificate settings.
+  TSQLConnectionProperties FLineExtras;
   std::unique_ptr<TSession> FSession;
   TSession* FTestSession = nullptr; // set while a connection test runs
 };

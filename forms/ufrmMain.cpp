@@ -604,6 +604,11 @@ void TfrmMain::ConnectedAnswer(TSession* sender, const TConnectSnapshot& snapsho
       SetStatusPanel(1, snapshot.VersionName + QStringLiteral(" (") + snapshot.Edition +
                             QStringLiteral(")"));
     }
+    // Which driver carries the connection, for whoever wonders why it behaves as it does.
+    const QString driver = tr("Connected through the ODBC driver %1").arg(snapshot.Driver);
+    for (QLabel* panel : m_statusPanels)
+      panel->setToolTip(snapshot.Driver.isEmpty() ? QString() : driver);
+    if (frmMessageBox) frmMessageBox->DriverInUse = snapshot.Driver;
     LoadDatabaseList();
     return;
   }

@@ -242,6 +242,10 @@ void TfrmMessageBox::ShowError(const QString& Caption, const QString& Text) {
   ShowMessage(mkError, Caption, Text, mbOK);
 }
 
+bool TfrmMessageBox::AskYesNo(const QString& Caption, const QString& Text) {
+  return ShowMessage(mkWarning, Caption, Text, mbYes | mbNo) == QDialog::Accepted;
+}
+
 void TfrmMessageBox::ShowAbout() {
   QString caption;
   QString body;
@@ -253,6 +257,10 @@ void TfrmMessageBox::ShowAbout() {
     }
   } catch (...) {
     // Without readable version values the box shows no version lines; nothing to report.
+  }
+  if (!DriverInUse.isEmpty()) {
+    if (!body.isEmpty()) body += QStringLiteral("\r\n\r\n");
+    body += tr("Connected through the ODBC driver %1.").arg(DriverInUse);
   }
   ShowMessage(mkAbout, caption, body, mbOK);
 }

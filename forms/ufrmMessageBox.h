@@ -33,9 +33,14 @@ public:
   void PrepareMessage(TMessageBoxKind Kind, const QString& Caption, const QString& Text,
                       TMsgDlgButtons Buttons);
   void ShowError(const QString& Caption, const QString& Text);
+  // A warning with Yes and No; true for Yes.
+  bool AskYesNo(const QString& Caption, const QString& Text);
   void ShowAbout();
   // Shows imgHeader0 to imgHeader3 for 0 to 3; any other index shows none.
   void ShowHeaderImage(int Index);
+
+  // The ODBC driver of the window's connection, named in the About box; empty: none.
+  QString DriverInUse;
 
   QLabel* lblSupport = nullptr;
   QLabel* lblNotices = nullptr; // the licence and third-party notices, About only

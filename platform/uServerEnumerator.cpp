@@ -1,5 +1,9 @@
 #include "platform/uServerEnumerator.h"
 
+#include "datastore/uFreeTdsConfig.h"
+#include "datastore/uOdbc.h"
+#include "datastore/uOdbcConnectionString.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -24,8 +28,6 @@ constexpr char kSSRPBroadcastEx = 0x02;
 // Replies beyond this many in one enumeration are not read: a flood must not grow the list
 // without bound.
 constexpr int kMaxDatagramsPerEnumeration = 1024;
-// Configuration files are small; a larger one is not a configuration file.
-constexpr qint64 kMaxConfigFileSize = 1024 * 1024;
 
 // A character that would not show as itself in a list: controls, bidirectional and other
 // format marks, line and paragraph separators, unpaired surrogates.
@@ -169,53 +171,10 @@ std::optional<TSSRPInstance> ParseInstance(TTokenReader& reader) {
 
 // --- configuration files ------------------------------------------------------------------
 
-struct TIniSection {
-  QString Name;
-  QList<std::pair<QString, QString>> Values; // keys lower-case, values trimmed
-  QString Value(const QString& key) const {
-    for (const auto& [k, v] : Values)
-      if (k == key) return v;
-    return QString();
-  }
-};
-
-// The INI dialect of freetds.conf, odbc.ini and odbcinst.ini: [section], key = value,
-// comments starting with ';' or '#'. Keys may contain spaces and ignore letter case.
-QList<TIniSection> ReadIniFile(const QString& path) {
-  QList<TIniSection> sections;
-  QFile file(path);
-  if (path.isEmpty() || !file.open(QIODevice::ReadOnly) || file.size() > kMaxConfigFileSize)
-    return sections;
-  const QString text = QString::fromUtf8(file.read(kMaxConfigFileSize));
-  for (QStringView line : QStringView(text).split(QLatin1Char('\n'))) {
-    line = line.trimmed();
-    if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
-      continue;
-    if (line.startsWith(QLatin1Char('['))) {
-      const qsizetype close = line.indexOf(QLatin1Char(']'));
-      if (close > 1) sections.append({line.mid(1, close - 1).trimmed().toString(), {}});
-      continue;
-    }
-    const qsizetype eq = line.indexOf(QLatin1Char('='));
-    if (eq <= 0 || sections.isEmpty()) continue;
-    sections.last().Values.append(
-        {line.left(eq).trimmed().toString().toLower(), line.mid(eq + 1).trimmed().toString()});
-  }
-  return sections;
-}
-
 // A name from a configuration file: trimmed, and only when it shows as itself.
 void AddConfiguredName(QStringList& names, const QString& name) {
   const QString trimmed = name.trimmed();
   if (!trimmed.isEmpty() && IsPlainText(trimmed)) names.append(trimmed);
-}
-
-bool IsSQLServerDriver(const QString& text) {
-  static const char* const markers[] = {"sql server", "freetds", "tdsodbc",
-                                        "msodbcsql",  "sqlncli", "sqlsrv"};
-  return std::any_of(std::begin(markers), std::end(markers), [&](const char* marker) {
-    return text.contains(QLatin1String(marker), Qt::CaseInsensitive);
-  });
 }
 
 QString Translate(const char* text) {
@@ -269,36 +228,87 @@ QStringList SortServerNames(QStringList names) {
 
 // --- configuration ------------------------------------------------------------------------
 
-QStringList ReadFreeTDSAliases(const QString& path) {
-  QStringList names;
-  for (const TIniSection& section : ReadIniFile(path)) {
-    if (section.Name.compare(QLatin1String("global"), Qt::CaseInsensitive) == 0) continue;
-    if (!section.Value(QStringLiteral("host")).isEmpty()) AddConfiguredName(names, section.Name);
+QList<TConfiguredServer> ReadFreeTDSServers(const QStringList& paths) {
+  QList<TConfiguredServer> servers;
+  const TFreeTdsConfig config = TFreeTdsConfig::Load(paths);
+  for (const QString& name : config.SectionNames()) {
+    // A name with blanks at its ends cannot be typed to match; a section without a host of
+    // its own is a template, whatever [global] says.
+    if (name != name.trimmed()) continue;
+    const TFreeTdsConfig::TResolved r = config.Resolve(name);
+    const QString file = r.File;
+    bool ownHost = false;
+    for (const TFreeTdsConfFile& f : config.Files)
+      if (f.Path == file)
+        ownHost = FreeTdsValue(f.Section(name), QStringLiteral("host")).has_value();
+    const QString host = FreeTdsValue(r.Options, QStringLiteral("host")).value_or(QString());
+    if (!ownHost || host.isEmpty()) continue;
+    // TDS 4.2 and 5.0 are Sybase's; "auto" and 7.x are SQL Server's.
+    const QString tds = FreeTdsValue(r.Options, QStringLiteral("tds version")).value_or(QString());
+    if (tds.startsWith(u'4') || tds.startsWith(u'5')) continue;
+    static const std::pair<const char*, const char*> samples[] = {
+        {"egServer50", "symachine.domain.com"}, {"egServer73", "ntmachine.domain.com"}};
+    bool sample = false;
+    for (const auto& [section, sampleHost] : samples)
+      sample = sample || (name.compare(QLatin1String(section), Qt::CaseInsensitive) == 0 &&
+                          host.compare(QLatin1String(sampleHost), Qt::CaseInsensitive) == 0);
+    if (sample || !IsPlainText(name)) continue;
+    TConfiguredServer s;
+    s.Name = name;
+    s.Kind = TServerKind::FreeTdsName;
+    s.Host = host;
+    s.Port = FreeTdsValue(r.Options, QStringLiteral("port")).value_or(QString()).toInt();
+    s.Instance = FreeTdsValue(r.Options, QStringLiteral("instance")).value_or(QString());
+    servers << s;
   }
-  return names;
+  return servers;
 }
 
-QStringList ReadODBCServers(const QStringList& odbcIniFiles, const QStringList& odbcInstIniFiles) {
-  QList<TIniSection> drivers;
-  for (const QString& path : odbcInstIniFiles)
-    drivers += ReadIniFile(path);
-  auto driverLibrary = [&](const QString& name) {
-    for (const TIniSection& d : drivers)
-      if (d.Name.compare(name, Qt::CaseInsensitive) == 0) return d.Value(QStringLiteral("driver"));
-    return QString();
-  };
-
-  QStringList names;
-  for (const QString& path : odbcIniFiles) {
-    for (const TIniSection& dsn : ReadIniFile(path)) {
-      const QString driver = dsn.Value(QStringLiteral("driver"));
-      if (!IsSQLServerDriver(driver) && !IsSQLServerDriver(driverLibrary(driver))) continue;
-      QString server = dsn.Value(QStringLiteral("server"));
-      if (server.isEmpty()) server = dsn.Value(QStringLiteral("servername"));
-      AddConfiguredName(names, server);
+QList<TConfiguredServer> SqlServerDataSources(const QList<TDataSourceEntry>& sources) {
+  QList<TConfiguredServer> servers;
+  for (const TDataSourceEntry& e : sources) {
+    if (!DriverFamily(TOdbcDriverInfo{e.Driver, e.Library.isEmpty() ? e.Driver : e.Library}) ||
+        !IsPlainText(e.Name))
+      continue;
+    TConfiguredServer s;
+    s.Name = e.Name;
+    s.Kind = TServerKind::DataSource;
+    s.Driver = e.Driver;
+    TServerAddress address;
+    QString error;
+    if (!e.Server.isEmpty() && ParseServerName(e.Server, address, error)) {
+      s.Host = address.Host;
+      s.Port = address.Port;
+      s.Instance = address.Instance;
+    } else if (!e.Servername.isEmpty()) {
+      s.Host = e.Servername; // a freetds.conf section
     }
+    if (!s.Port) s.Port = e.Port.toInt();
+    servers << s;
   }
-  return names;
+  return servers;
+}
+
+QList<TDataSourceEntry> ListOdbcDataSources() {
+  QList<TDataSourceEntry> out;
+  try {
+    TOdbcEnvironment environment;
+    const QList<TOdbcEnvironment::TDriver> drivers = environment.InstalledDriverInfo();
+    for (const TOdbcEnvironment::TDataSource& d : environment.DataSources()) {
+      TDataSourceEntry e;
+      e.Name = d.Name;
+      e.Driver = d.Driver;
+      for (const TOdbcEnvironment::TDriver& r : drivers)
+        if (r.Name.compare(d.Driver, Qt::CaseInsensitive) == 0) e.Library = r.Library;
+      e.Server = OdbcDataSourceValue(d.Name, QStringLiteral("Server"));
+      e.Servername = OdbcDataSourceValue(d.Name, QStringLiteral("Servername"));
+      e.Port = OdbcDataSourceValue(d.Name, QStringLiteral("Port"));
+      out << e;
+    }
+  } catch (const std::exception&) {
+    // No driver manager: no data sources to list.
+  }
+  return out;
 }
 
 TServerEnumeratorOptions TServerEnumeratorOptions::ForThisMachine() {
@@ -327,11 +337,8 @@ TServerEnumeratorOptions TServerEnumeratorOptions::ForThisMachine() {
     }
   }
   options.Timeout = std::chrono::milliseconds(2000);
-  const QString home = QDir::homePath();
-  options.FreeTDSConfigFiles = {QStringLiteral("/etc/freetds/freetds.conf"),
-                                home + QStringLiteral("/.freetds.conf")};
-  options.ODBCIniFiles = {QStringLiteral("/etc/odbc.ini"), home + QStringLiteral("/.odbc.ini")};
-  options.ODBCInstIniFiles = {QStringLiteral("/etc/odbcinst.ini")};
+  options.FreeTDSConfigFiles = TFreeTdsSearch::FromEnvironment().Files();
+  options.DataSources = &ListOdbcDataSources;
 #ifndef Q_OS_WIN
   options.LocalInstallationPath = QStringLiteral("/var/opt/mssql");
 #endif
@@ -347,7 +354,6 @@ TServerEnumerator::TServerEnumerator(TServerEnumeratorOptions options)
 QStringList TServerEnumerator::GetServerNames() {
   QStringList names = QueryNetwork();
   names += LocalInstances();
-  names += ConfiguredAliases();
   return SortServerNames(std::move(names));
 }
 
@@ -398,9 +404,9 @@ QStringList TServerEnumerator::QueryNetwork() const {
     for (QUdpSocket* socket : listening)
       drain(socket);
     const qint64 remaining = timeout - elapsed.elapsed();
-    if (remaining <= 0 || datagrams >= kMaxDatagramsPerEnumeration) break;
-    // With two sockets, wait on each in turn for a short slice.
-    const int slice = int(listening.size() == 1 ? remaining : std::min<qint64>(remaining, 20));
+    if (remaining <= 0 || datagrams >= kMaxDatagramsPerEnumeration || FCancelled) break;
+    // Short slices, on each socket in turn, so that Cancel is heard soon.
+    const int slice = int(std::min<qint64>(remaining, 20));
     QUdpSocket* socket = listening[turn % listening.size()];
     if (!socket->waitForReadyRead(slice) &&
         socket->error() != QAbstractSocket::SocketTimeoutError) {
@@ -431,11 +437,9 @@ QStringList TServerEnumerator::LocalInstances() const {
   return names;
 }
 
-QStringList TServerEnumerator::ConfiguredAliases() const {
-  QStringList names;
-  for (const QString& path : FOptions.FreeTDSConfigFiles)
-    names += ReadFreeTDSAliases(path);
-  names += ReadODBCServers(FOptions.ODBCIniFiles, FOptions.ODBCInstIniFiles);
+QList<TConfiguredServer> TServerEnumerator::ConfiguredServers() {
+  QList<TConfiguredServer> servers = ReadFreeTDSServers(FOptions.FreeTDSConfigFiles);
+  if (FOptions.DataSources) servers += SqlServerDataSources(FOptions.DataSources());
 #ifdef Q_OS_WIN
   for (const auto format : {QSettings::Registry64Format, QSettings::Registry32Format}) {
     QSettings aliases(
@@ -443,8 +447,8 @@ QStringList TServerEnumerator::ConfiguredAliases() const {
         format);
     for (const QString& alias : aliases.childKeys())
       if (aliases.value(alias).toString().contains(QLatin1Char(',')))
-        AddConfiguredName(names, alias);
+        servers << TConfiguredServer{alias, TServerKind::FreeTdsName, {}, 0, {}, {}};
   }
 #endif
-  return names;
+  return servers;
 }

@@ -198,6 +198,7 @@ TConnectionTest TLogReader::TestConnection(const TSQLConnectionProperties& props
   test.Passed = m_store->TestConnection(props);
   test.Cancelled = !test.Passed && m_store->LastLoginEnd() == TLoginEnd::Canceled;
   test.Errors = m_store->Errors;
+  test.CertificateProblem = m_store->CertificateProblem;
   return test;
 }
 
@@ -227,6 +228,7 @@ TConnectSnapshot TLogReader::Open(bool readVersion) {
     return snapshot;
   }
   m_lost = false;
+  snapshot.Driver = m_store->DriverInUse;
   m_statements = StatementsFor(m_store->ServerMajorVersion,
                                m_store->ServerVersion.section(QLatin1Char('.'), 2, 2).toInt());
   if (!readVersion) return snapshot;

@@ -5,6 +5,8 @@
 
 #include "platform/uColumnData.h"
 
+#include "datastore/uTlsProbe.h"
+
 #include <QDateTime>
 #include <QHash>
 #include <QMetaType>
@@ -12,6 +14,7 @@
 #include <QStringList>
 #include <QVector>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 enum class TOutcomeKind {
@@ -153,12 +156,15 @@ struct TConnectSnapshot {
   TOutcome VersionOutcome;
   QString VersionName; // "SQL Server 2008 R2 - 10.50.1600"
   QString Edition;
+  QString Driver; // the ODBC driver in use, "FreeTDS 01.03.0017 (libtdsodbc.so)"
 };
 
 struct TConnectionTest {
   bool Passed = false;
   bool Cancelled = false; // the user stopped the login
   QStringList Errors;
+  // Set when the server's certificate (or its lack of one) was the reason.
+  std::optional<TTlsProbeResult> CertificateProblem;
 };
 
 Q_DECLARE_METATYPE(TOutcome)

@@ -10,8 +10,8 @@ TNoticeStack::TNoticeStack(QWidget* content, const QString& noticeName, QWidget*
   m_label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   m_label->setMargin(8);
   m_label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  // Selectable text takes the focus on a click: a screen reader names it even while empty.
-  m_label->setAccessibleName(QLabel::tr("Why this page has no content"));
+  // Selectable text takes the focus, so it needs a name in words for screen readers.
+  m_label->setAccessibleName(tr("Why this page is empty"));
   addWidget(m_content);
   addWidget(m_label);
   setCurrentWidget(m_content);

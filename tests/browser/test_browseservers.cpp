@@ -12,35 +12,61 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <atomic>
 #include <stdexcept>
+#include <thread>
 
 using namespace std::chrono_literals;
 
 namespace {
 struct TFakeResult {
+  explicit TFakeResult(QStringList names = {}, const char* error = nullptr)
+      : Names(std::move(names)), Error(error) {}
   QStringList Names;
   const char* Error = nullptr;
-  bool HourglassShown = false;
-  int Calls = 0;
+  QList<TConfiguredServer> Configured;
+  std::atomic<int> Calls = 0;
+  // While set, the network search waits until it is cleared or cancelled.
+  std::atomic<bool> Hold = false;
 };
 
 TServerEnumeratorFactory FakeFactory(TFakeResult& result) {
   class TFake : public TServerEnumeratorBase {
   public:
     explicit TFake(TFakeResult& r) : FResult(r) {}
+    // Runs on the browser's search thread.
     QStringList GetServerNames() override {
       ++FResult.Calls;
-      const QCursor* cursor = QGuiApplication::overrideCursor();
-      FResult.HourglassShown = cursor && cursor->shape() == Qt::WaitCursor;
+      while (FResult.Hold && !FCancelled)
+        std::this_thread::yield();
       if (FResult.Error) throw std::runtime_error(FResult.Error);
       return FResult.Names;
     }
+    QList<TConfiguredServer> ConfiguredServers() override { return FResult.Configured; }
+    void Cancel() override { FCancelled = true; }
 
   private:
     TFakeResult& FResult;
+    std::atomic<bool> FCancelled = false;
   };
   return [&result] { return std::make_unique<TFake>(result); };
 }
+
+// The rows as shown; names that can be chosen are indented, headings and notes are not.
+QStringList Shown(TfrmSelectServer& form) {
+  QStringList shown;
+  for (int i = 0; i < form.lbServers->count(); ++i)
+    shown << form.lbServers->item(i)->text();
+  return shown;
+}
+
+int RowOf(TfrmSelectServer& form, const QString& shownText) {
+  for (int i = 0; i < form.lbServers->count(); ++i)
+    if (form.lbServers->item(i)->text() == shownText) return i;
+  return -1;
+}
+
+#define WAIT_FOR_SEARCH(form) [&] { QTRY_VERIFY(!(form).Searching()); }()
 
 QPoint ItemCentre(QListWidget* list, int row) {
   return list->visualItemRect(list->item(row)).center();
@@ -104,16 +130,20 @@ private Q_SLOTS:
     TfrmSelectServer::SetEnumeratorFactory(FakeFactory(fake));
     ModalHook::SetNextAnswer("frmSelectServer", [&](QDialog& dialog) {
       auto& form = static_cast<TfrmSelectServer&>(dialog);
-      QStringList shown;
-      for (int i = 0; i < form.lbServers->count(); ++i)
-        shown << form.lbServers->item(i)->text();
-      [&] { QCOMPARE(shown, fake.Names); }();
+      WAIT_FOR_SEARCH(form);
+      [&] {
+        QCOMPARE(Shown(form),
+                 (QStringList{"Answered on the network", "  zeta", "  Alpha", "  beta"}));
+      }();
       [&] { QVERIFY(!form.btnOK->isEnabled()); }();
-      // Enter with nothing selected does not close the browser.
+      // Enter with nothing selected does not close the browser; a heading cannot be chosen.
       QTest::keyClick(form.lbServers, Qt::Key_Return);
       [&] { QVERIFY(form.isVisible()); }();
-      form.lbServers->setCurrentRow(1);
+      form.lbServers->setCurrentRow(0);
+      [&] { QVERIFY(!form.btnOK->isEnabled()); }();
+      form.lbServers->setCurrentRow(2);
       [&] { QVERIFY(form.btnOK->isEnabled()); }();
+      [&] { QCOMPARE(form.GetSelectedServer(), QString("Alpha")); }();
       form.lbServers->clearSelection();
       [&] { QVERIFY(!form.btnOK->isEnabled()); }();
       return int(QDialog::Rejected);
@@ -121,8 +151,51 @@ private Q_SLOTS:
     QString server = "unchanged";
     QVERIFY(!TfrmSelectServer::Execute(nullptr, server));
     QCOMPARE(server, QString("unchanged"));
-    QCOMPARE(fake.Calls, 1);
-    QVERIFY(fake.HourglassShown);
+    QCOMPARE(fake.Calls.load(), 1);
+  }
+
+  // The window is usable at once: configured names first, then "Searching…" until the network
+  // has answered; a name can be chosen meanwhile.
+  void opensAtOnceWhileSearching() {
+    TFakeResult fake{{"DB1"}};
+    fake.Configured = {
+        {"Payroll", TServerKind::FreeTdsName, "payroll.example.test", 1433, "", ""},
+        {"SalesDsn", TServerKind::DataSource, "sales.example.test", 0, "", "FreeTDS"}};
+    fake.Hold = true;
+    TfrmSelectServer::SetEnumeratorFactory(FakeFactory(fake));
+    TServerKind kind = TServerKind::Address;
+    ModalHook::SetNextAnswer("frmSelectServer", [&](QDialog& dialog) {
+      auto& form = static_cast<TfrmSelectServer&>(dialog);
+      [&] { QVERIFY(form.Searching()); }();
+      [&] {
+        QCOMPARE(Shown(form), (QStringList{"Configured on this computer",
+                                           "  Payroll  (freetds.conf: payroll.example.test,1433)",
+                                           "  SalesDsn  (data source: sales.example.test, FreeTDS)",
+                                           "Answered on the network", "  Searching…"}));
+      }();
+      fake.Hold = false;
+      WAIT_FOR_SEARCH(form);
+      [&] { QCOMPARE(Shown(form).mid(3), (QStringList{"Answered on the network", "  DB1"})); }();
+      form.lbServers->setCurrentRow(2);
+      kind = form.GetSelectedKind();
+      form.accept();
+      return form.result();
+    });
+    QString server;
+    QVERIFY(TfrmSelectServer::Execute(nullptr, server));
+    QCOMPARE(server, QString("SalesDsn"));
+    QCOMPARE(kind, TServerKind::DataSource);
+  }
+
+  // Closing the browser while the network is still searched stops the search.
+  void closedWhileSearching() {
+    TFakeResult fake{{"DB1"}};
+    fake.Hold = true;
+    TfrmSelectServer::SetEnumeratorFactory(FakeFactory(fake));
+    ModalHook::SetNextAnswer("frmSelectServer", int(QDialog::Rejected));
+    QString server;
+    QVERIFY(!TfrmSelectServer::Execute(nullptr, server));
+    QCOMPARE(fake.Calls.load(), 1);
   }
 
   void keyboardSelectionAndEnterReturnsIt() {
@@ -130,6 +203,7 @@ private Q_SLOTS:
     TfrmSelectServer::SetEnumeratorFactory(FakeFactory(fake));
     ModalHook::SetNextAnswer("frmSelectServer", [](QDialog& dialog) {
       auto& form = static_cast<TfrmSelectServer&>(dialog);
+      WAIT_FOR_SEARCH(form);
       QTest::keyClick(form.lbServers, Qt::Key_Down);
       QTest::keyClick(form.lbServers, Qt::Key_Down);
       QTest::keyClick(form.lbServers, Qt::Key_Return);
@@ -145,8 +219,9 @@ private Q_SLOTS:
     TfrmSelectServer::SetEnumeratorFactory(FakeFactory(fake));
     ModalHook::SetNextAnswer("frmSelectServer", [](QDialog& dialog) {
       auto& form = static_cast<TfrmSelectServer&>(dialog);
+      WAIT_FOR_SEARCH(form);
       QTest::mouseClick(form.lbServers->viewport(), Qt::LeftButton, {},
-                        ItemCentre(form.lbServers, 0));
+                        ItemCentre(form.lbServers, RowOf(form, "  DB1")));
       QTest::mouseClick(form.btnOK, Qt::LeftButton);
       return form.result();
     });
@@ -160,7 +235,8 @@ private Q_SLOTS:
     TfrmSelectServer::SetEnumeratorFactory(FakeFactory(fake));
     ModalHook::SetNextAnswer("frmSelectServer", [](QDialog& dialog) {
       auto& form = static_cast<TfrmSelectServer&>(dialog);
-      DoubleClick(form.lbServers, 2);
+      WAIT_FOR_SEARCH(form);
+      DoubleClick(form.lbServers, RowOf(form, "  DB3"));
       return form.result();
     });
     QString server;
@@ -181,7 +257,8 @@ private Q_SLOTS:
     TfrmSelectServer::SetEnumeratorFactory(FakeFactory(fake));
     ModalHook::SetNextAnswer("frmSelectServer", [way](QDialog& dialog) {
       auto& form = static_cast<TfrmSelectServer&>(dialog);
-      form.lbServers->setCurrentRow(0);
+      WAIT_FOR_SEARCH(form);
+      form.lbServers->setCurrentRow(1);
       if (way == 0)
         QTest::mouseClick(form.btnCancel, Qt::LeftButton);
       else if (way == 1)
@@ -200,8 +277,12 @@ private Q_SLOTS:
     TfrmSelectServer::SetEnumeratorFactory(FakeFactory(fake));
     ModalHook::SetNextAnswer("frmSelectServer", [](QDialog& dialog) {
       auto& form = static_cast<TfrmSelectServer&>(dialog);
-      [&] { QCOMPARE(form.lbServers->count(), 0); }();
+      WAIT_FOR_SEARCH(form);
+      [&] {
+        QCOMPARE(Shown(form), (QStringList{"Answered on the network", "  No server answered."}));
+      }();
       [&] { QVERIFY(!form.btnOK->isEnabled()); }();
+      form.lbServers->setCurrentRow(1);
       form.accept(); // even a forced OK gives no empty name
       return form.result();
     });
@@ -210,28 +291,30 @@ private Q_SLOTS:
     QCOMPARE(server, QString("kept"));
   }
 
-  void enumerationErrorReported() {
+  // No broadcast route (offline, VPN only): the configured names stay listed and usable, and
+  // the failure is a note in the list, not a box.
+  void networkFailureKeepsConfiguredNames() {
     TFakeResult fake{{"never shown"}, "Network is unreachable"};
+    fake.Configured = {{"Payroll", TServerKind::FreeTdsName, "payroll.example.test", 0, "", ""}};
     TfrmSelectServer::SetEnumeratorFactory(FakeFactory(fake));
-    QString boxText;
-    bool cursorRestored = false;
-    ModalHook::SetNextAnswer("ApplicationErrorBox", [&](QDialog& dialog) {
-      boxText = static_cast<QMessageBox&>(dialog).text();
-      cursorRestored = !QGuiApplication::overrideCursor();
-      return int(QMessageBox::Ok);
-    });
     ModalHook::SetNextAnswer("frmSelectServer", [](QDialog& dialog) {
       auto& form = static_cast<TfrmSelectServer&>(dialog);
-      [&] { QCOMPARE(form.lbServers->count(), 0); }();
-      [&] { QVERIFY(!form.btnOK->isEnabled()); }();
+      WAIT_FOR_SEARCH(form);
+      [&] {
+        QCOMPARE(Shown(form),
+                 (QStringList{"Configured on this computer",
+                              "  Payroll  (freetds.conf: payroll.example.test)",
+                              "Answered on the network",
+                              "  The network could not be searched (Network is unreachable); the "
+                              "names above still work."}));
+      }();
+      form.lbServers->setCurrentRow(1);
       QTest::mouseClick(form.btnOK, Qt::LeftButton);
       return form.result();
     });
-    QString server = "kept";
-    QVERIFY(!TfrmSelectServer::Execute(nullptr, server));
-    QCOMPARE(server, QString("kept"));
-    QCOMPARE(boxText, QString("Network is unreachable"));
-    QVERIFY(cursorRestored);
+    QString server;
+    QVERIFY(TfrmSelectServer::Execute(nullptr, server));
+    QCOMPARE(server, QString("Payroll"));
     QCOMPARE(ModalHook::PendingAnswers("ApplicationErrorBox"), 0);
   }
 
@@ -239,11 +322,14 @@ private Q_SLOTS:
     TFakeResult fake{{"DB1"}};
     TfrmSelectServer::SetEnumeratorFactory(FakeFactory(fake));
     for (int i = 0; i < 2; ++i) {
-      ModalHook::SetNextAnswer("frmSelectServer", int(QDialog::Rejected));
+      ModalHook::SetNextAnswer("frmSelectServer", [](QDialog& dialog) {
+        WAIT_FOR_SEARCH(static_cast<TfrmSelectServer&>(dialog));
+        return int(QDialog::Rejected);
+      });
       QString server;
       TfrmSelectServer::Execute(nullptr, server);
     }
-    QCOMPARE(fake.Calls, 2);
+    QCOMPARE(fake.Calls.load(), 2);
   }
 
   void endToEndWithLoopbackResponder() {
@@ -258,14 +344,14 @@ private Q_SLOTS:
     QStringList shown;
     ModalHook::SetNextAnswer("frmSelectServer", [&](QDialog& dialog) {
       auto& form = static_cast<TfrmSelectServer&>(dialog);
-      for (int i = 0; i < form.lbServers->count(); ++i)
-        shown << form.lbServers->item(i)->text();
-      DoubleClick(form.lbServers, 1);
+      WAIT_FOR_SEARCH(form);
+      shown = Shown(form);
+      DoubleClick(form.lbServers, 2);
       return form.result();
     });
     QString server;
     QVERIFY(TfrmSelectServer::Execute(nullptr, server));
-    QCOMPARE(shown, (QStringList{"DB1", "DB1\\SALES"}));
+    QCOMPARE(shown, (QStringList{"Answered on the network", "  DB1", "  DB1\\SALES"}));
     QCOMPARE(server, QString("DB1\\SALES"));
   }
 };

@@ -95,13 +95,24 @@ private Q_SLOTS:
     QTest::addColumn<QString>("password");
     QTest::addColumn<QStringList>("lines"); // each is one line of the one entry
 
-    QTest::newRow("wrong password") << ""
-                                    << "nope" << QStringList{"Login failed for user 'demo'."};
+    // The driver's text, its error number, and for 18456 what to check.
+    QTest::newRow("wrong password")
+        << ""
+        << "nope"
+        << QStringList{"Login failed for user 'demo'. (error 18456)",
+                       "What to check: the login name and its password "
+                       "(passwords are case-sensitive); that the login "
+                       "exists on this server and is enabled; that the "
+                       "server accepts SQL Server authentication (mixed "
+                       "mode); and that the login may open the database. "
+                       "The server's error log gives the reason as the "
+                       "error's state."};
     QTest::newRow("unknown database: several messages")
         << "Nope"
         << "demo"
-        << QStringList{"Cannot open database \"Nope\" requested by the login. The login failed.",
-                       "Login failed for user 'demo'."};
+        << QStringList{"Cannot open database \"Nope\" requested by the login. The login failed. "
+                       "(error 4060)",
+                       "Login failed for user 'demo'. (error 18456)"};
   }
   void loginFailures() {
     QFETCH(QString, database);

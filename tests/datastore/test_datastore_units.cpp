@@ -83,6 +83,8 @@ private Q_SLOTS:
     }
   }
 
+  // FreeTDS gets its server through a private freetds.conf section (%S in the expected text
+  // stands for its name); Microsoft's driver gets Server= and its encryption keywords.
   void connectionString_data() {
     QTest::addColumn<QStringList>("installed");
     QTest::addColumn<QString>("instance");
@@ -90,89 +92,93 @@ private Q_SLOTS:
     QTest::addColumn<QString>("login");
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("section"); // FreeTDS: the section's options, one per line
 
     const QStringList tds = {"FreeTDS"};
     const QStringList ms = {"ODBC Driver 18 for SQL Server"};
-    QTest::newRow("FreeTDS host gets 1433")
-        << tds << "db1"
-        << ""
-        << "sa"
-        << "pw"
-        << "Driver={FreeTDS};Server={db1};Port={1433};TDS_Version={7.4};UID={sa};PWD={pw};"
-           "APP={Tessaly GUI};";
+    const QString tail = "encryption = request\nca file = system\ncheck certificate hostname = yes";
+    const QString head = "Driver={FreeTDS};Servername={%S};TDS_Version={7.4};Encryption={request};";
+    QTest::newRow("FreeTDS host gets 1433") << tds << "db1"
+                                            << ""
+                                            << "sa"
+                                            << "pw" << head + "UID={sa};PWD={pw};APP={Tessaly GUI};"
+                                            << "host = db1\nport = 1433\n" + tail;
     QTest::newRow("FreeTDS host,port")
         << tds << " db1 , 14330 "
         << "master"
         << "sa"
-        << "pw"
-        << "Driver={FreeTDS};Server={db1};Port={14330};TDS_Version={7.4};Database={master};"
-           "UID={sa};PWD={pw};APP={Tessaly GUI};";
+        << "pw" << head + "Database={master};UID={sa};PWD={pw};APP={Tessaly GUI};"
+        << "host = db1\nport = 14330\n" + tail;
     QTest::newRow("FreeTDS named instance asks the browser")
         << tds << "db1\\SQL2008"
         << ""
         << "sa"
-        << "pw"
-        << "Driver={FreeTDS};Server={db1\\SQL2008};TDS_Version={7.4};UID={sa};PWD={pw};"
-           "APP={Tessaly GUI};";
+        << "pw" << head + "UID={sa};PWD={pw};APP={Tessaly GUI};"
+        << "host = db1\ninstance = SQL2008\n" + tail;
     QTest::newRow("FreeTDS instance with port uses the port")
         << tds << "tcp:db1\\SQL2008,1500"
         << ""
         << "sa"
-        << "pw"
-        << "Driver={FreeTDS};Server={db1};Port={1500};TDS_Version={7.4};UID={sa};PWD={pw};"
-           "APP={Tessaly GUI};";
-    QTest::newRow("FreeTDS local names")
-        << tds << "(local)"
+        << "pw" << head + "UID={sa};PWD={pw};APP={Tessaly GUI};"
+        << "host = db1\nport = 1500\n" + tail;
+    QTest::newRow("FreeTDS local names") << tds << "(local)"
+                                         << ""
+                                         << "sa"
+                                         << "pw" << head + "UID={sa};PWD={pw};APP={Tessaly GUI};"
+                                         << "host = localhost\nport = 1433\n" + tail;
+    QTest::newRow("FreeTDS IPv6 in brackets with a port")
+        << tds << "[::1],1500"
         << ""
         << "sa"
-        << "pw"
-        << "Driver={FreeTDS};Server={localhost};Port={1433};TDS_Version={7.4};UID={sa};"
-           "PWD={pw};APP={Tessaly GUI};";
+        << "pw" << head + "UID={sa};PWD={pw};APP={Tessaly GUI};"
+        << "host = ::1\nport = 1500\n" + tail;
     QTest::newRow("FreeTDS integrated authentication ignores the password")
         << tds << "db1"
         << ""
         << ""
-        << "secret"
-        << "Driver={FreeTDS};Server={db1};Port={1433};TDS_Version={7.4};"
-           "Trusted_Connection={Yes};APP={Tessaly GUI};";
+        << "secret" << head + "Trusted_Connection={Yes};APP={Tessaly GUI};"
+        << "host = db1\nport = 1433\n" + tail;
     QTest::newRow("empty password is still sent")
         << tds << "db1"
         << ""
         << "sa"
-        << ""
-        << "Driver={FreeTDS};Server={db1};Port={1433};TDS_Version={7.4};UID={sa};PWD={};"
-           "APP={Tessaly GUI};";
+        << "" << head + "UID={sa};PWD={};APP={Tessaly GUI};"
+        << "host = db1\nport = 1433\n" + tail;
     // FreeTDS ends a braced value at the first "};" and keeps doubled braces as they are.
     QTest::newRow("FreeTDS braces keep ; and lone braces inside")
         << tds << "db1"
         << "my}db;x={y}"
         << "s;a"
         << "p}w;Trusted_Connection=Yes"
-        << "Driver={FreeTDS};Server={db1};Port={1433};TDS_Version={7.4};"
-           "Database={my}db;x={y}};UID={s;a};PWD={p}w;Trusted_Connection=Yes};"
-           "APP={Tessaly GUI};";
+        << head + "Database={my}db;x={y}};UID={s;a};PWD={p}w;Trusted_Connection=Yes};"
+                  "APP={Tessaly GUI};"
+        << "host = db1\nport = 1433\n" + tail;
     QTest::newRow("Microsoft doubles closing braces")
         << ms << "db1"
         << "my}db"
         << "sa"
         << "p};UID={x}"
-        << "Driver={ODBC Driver 18 for SQL Server};Server={db1};Database={my}}db};UID={sa};"
-           "PWD={p}};UID={x}}};APP={Tessaly GUI};Encrypt={yes};TrustServerCertificate={yes};";
-    QTest::newRow("Microsoft host,port encrypts")
+        << "Driver={ODBC Driver 18 for SQL Server};Server={db1};Encrypt={Optional};"
+           "TrustServerCertificate={no};Database={my}}db};UID={sa};PWD={p}};UID={x}}};"
+           "APP={Tessaly GUI};"
+        << "";
+    QTest::newRow("Microsoft host,port")
         << ms << "db1,1500"
         << ""
         << "sa"
         << "pw"
-        << "Driver={ODBC Driver 18 for SQL Server};Server={db1,1500};UID={sa};PWD={pw};"
-           "APP={Tessaly GUI};Encrypt={yes};TrustServerCertificate={yes};";
+        << "Driver={ODBC Driver 18 for SQL Server};Server={db1,1500};Encrypt={Optional};"
+           "TrustServerCertificate={no};UID={sa};PWD={pw};APP={Tessaly GUI};"
+        << "";
     QTest::newRow("Microsoft named instance, integrated")
         << ms << "db1\\INST"
         << "model"
         << ""
         << ""
-        << "Driver={ODBC Driver 18 for SQL Server};Server={db1\\INST};Database={model};"
-           "Trusted_Connection={Yes};APP={Tessaly GUI};Encrypt={yes};"
-           "TrustServerCertificate={yes};";
+        << "Driver={ODBC Driver 18 for SQL Server};Server={db1\\INST};Encrypt={Optional};"
+           "TrustServerCertificate={no};Database={model};Trusted_Connection={Yes};"
+           "APP={Tessaly GUI};"
+        << "";
   }
   void connectionString() {
     QFETCH(QStringList, installed);
@@ -181,11 +187,24 @@ private Q_SLOTS:
     QFETCH(QString, login);
     QFETCH(QString, password);
     QFETCH(QString, expected);
+    QFETCH(QString, section);
     TSQLConnectionProperties p = Props(instance, login, password);
     p.Database = database;
     const TOdbcConnectionString cs = BuildConnectionString(p, installed, "Tessaly GUI", false);
     QVERIFY2(cs.Error.isEmpty(), qPrintable(cs.Error));
-    QCOMPARE(cs.Text, expected);
+    QCOMPARE(cs.Text, QString(expected).replace("%S", cs.FreeTdsSectionName));
+    if (section.isEmpty()) {
+      QVERIFY(cs.FreeTdsSectionName.isEmpty());
+      return;
+    }
+    QVERIFY(cs.FreeTdsSectionName.startsWith("velmora-"));
+    const TFreeTdsConfFile file = TFreeTdsConfFile::Parse("x", cs.FreeTdsSectionText.toUtf8());
+    QCOMPARE(file.Sections.size(), 1);
+    QCOMPARE(file.Sections[0].Name, cs.FreeTdsSectionName);
+    QStringList got;
+    for (const TFreeTdsOption& o : file.Sections[0].Options)
+      got << o.Key + " = " + o.Value;
+    QCOMPARE(got.join('\n'), section);
   }
 
   // Whatever the user types, the driver reads back exactly the values given and no keyword

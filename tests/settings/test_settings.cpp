@@ -126,24 +126,38 @@ private Q_SLOTS:
     QTest::newRow("other case replaces, order kept")
         << "A:x::0|SQL01:master::0|sql02\\inst:master:monitor:1|Z:y::0|"
         << "sql01"
+        << ""
+        << "sql01:master::0|A:x::0|sql02\\inst:master:monitor:1|Z:y::0|";
+    QTest::newRow("another login is another line")
+        << "A:x::0|SQL01:master::0|Z:y::0|"
+        << "sql01"
         << "monitor"
-        << "sql01:master:monitor:0|A:x::0|sql02\\inst:master:monitor:1|Z:y::0|";
-    QTest::newRow("only the first match goes") << "a:x::0|A:y::0|"
-                                               << "A"
-                                               << ""
-                                               << "A:master::0|A:y::0|";
+        << "sql01:master:monitor:0|A:x::0|SQL01:master::0|Z:y::0|";
+    QTest::newRow("the same login in another case replaces") << "SQL01:master:Monitor:0|"
+                                                             << "sql01"
+                                                             << "MONITOR"
+                                                             << "sql01:master:MONITOR:0|";
+    QTest::newRow("every copy of the same server and login goes") << "a:x::0|A:y::0|"
+                                                                  << "A"
+                                                                  << ""
+                                                                  << "A:master::0|";
     QTest::newRow("only a to z fold")
         << QString::fromUtf8("\xC3\xA4srv:x::0|") << QString::fromUtf8("\xC3\x84SRV") << ""
         << QString::fromUtf8("\xC3\x84SRV:master::0|\xC3\xA4srv:x::0|");
-    // The name read back ends at the first colon, so a name with a colon never matches itself.
-    QTest::newRow("colon in name kept whole") << "tcp:srv1:master::0|"
-                                              << "tcp:srv1"
-                                              << ""
-                                              << "tcp:srv1:master::0|tcp:srv1:master::0|";
-    QTest::newRow("colon line matches its prefix") << "tcp:srv1:master::0|"
-                                                   << "TCP"
-                                                   << ""
-                                                   << "TCP:master::0|";
+    // A name with a colon is escaped and marked by the ";" after the provider; a line that an
+    // earlier version wrote for it still reads as it did ("tcp", login "master").
+    QTest::newRow("colon in a name") << "tcp:srv1:master::0|"
+                                     << "tcp:srv1"
+                                     << ""
+                                     << "tcp%3Asrv1:master::0;|tcp:srv1:master::0|";
+    QTest::newRow("colon in a name, again") << "tcp%3Asrv1:master::0;|tcp:srv1:master::0|"
+                                            << "TCP:srv1"
+                                            << ""
+                                            << "TCP%3Asrv1:master::0;|tcp:srv1:master::0|";
+    QTest::newRow("an old colon line keeps its reading") << "tcp:srv1:master::0|"
+                                                         << "TCP"
+                                                         << "master"
+                                                         << "TCP:master:master:0|";
     QTest::newRow("empty lines stay") << "a:x::0||b:y::0|"
                                       << "c"
                                       << ""
@@ -156,10 +170,10 @@ private Q_SLOTS:
                                           << "c"
                                           << ""
                                           << "c:master::0|nocolon|:lead::0|b:x:y:zz|";
-    QTest::newRow("malformed line with the name goes") << "b:x:y:zz|c|"
-                                                       << "B"
-                                                       << ""
-                                                       << "B:master::0|c|";
+    QTest::newRow("malformed line with the name and login goes") << "b:x:y:zz|c|"
+                                                                 << "B"
+                                                                 << "y"
+                                                                 << "B:master:y:0|c|";
     QTest::newRow("empty instance removes nothing") << ":lead::0|a:x::0|"
                                                     << ""
                                                     << ""
@@ -175,6 +189,92 @@ private Q_SLOTS:
     QFETCH(QString, login);
     QFETCH(QString, after);
     QCOMPARE(TdmMain::AddRecentConnection(before, Conn(instance, "master", login)), after);
+  }
+
+  // Whatever a server name, login, database or setting holds, its line reads back the same.
+  void recentLineRoundTrip_data() {
+    QTest::addColumn<QString>("instance");
+    QTest::addColumn<QString>("login");
+    QTest::addColumn<QString>("caFile");
+    QTest::addColumn<int>("encryption");
+    QTest::addColumn<int>("kind");
+    for (const char* name :
+         {"tcp:host,1433", "::1", "[::1],1433", "host\\inst", "a|b", "50%:x", "x;e=2", "SQL01"})
+      QTest::addRow("%s", name) << name << "lo:g|in"
+                                << "" << 0 << 0;
+    QTest::newRow("settings") << "db1"
+                              << "sa"
+                              << "/home/me/ca;=%|:.pem" << 2 << 1;
+    QTest::newRow("a data source") << "My DSN"
+                                   << ""
+                                   << "" << 1 << 2;
+  }
+  void recentLineRoundTrip() {
+    QFETCH(QString, instance);
+    QFETCH(QString, login);
+    QFETCH(QString, caFile);
+    QFETCH(int, encryption);
+    QFETCH(int, kind);
+    TSQLConnectionProperties p = Conn(instance, "db:1", login, 1);
+    p.CAFile = caFile;
+    p.Encryption = TEncryption(encryption);
+    p.Kind = TServerKind(kind);
+    p.TrustServerCertificate = encryption == 1;
+    p.ServerCertificate = caFile.isEmpty() ? QString() : caFile + ".pin";
+    p.HostNameInCertificate = caFile.isEmpty() ? QString() : "db.example";
+    p.Driver = caFile.isEmpty() ? QString() : "ODBC Driver 18 for SQL Server";
+    const QString list = TdmMain::AddRecentConnection("OLD:db::0|", p);
+    const QStringList lines = TdmMain::RecentLines(list);
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(TdmMain::ParseRecentLine(lines[0]), std::optional<TSQLConnectionProperties>(p));
+    // Saved again it replaces itself.
+    QCOMPARE(TdmMain::AddRecentConnection(list, p), list);
+  }
+
+  // Lines as earlier versions wrote them read exactly as those versions read them.
+  void oldRecentLines_data() {
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("server"); // empty: names no server
+    QTest::addColumn<QString>("login");
+    QTest::addColumn<int>("provider");
+    QTest::newRow("plain") << "SQL01:master::0"
+                           << "SQL01"
+                           << "" << 0;
+    QTest::newRow("MDAC with a login") << "sql02\\inst:master:monitor:1"
+                                       << "sql02\\inst"
+                                       << "monitor" << 1;
+    QTest::newRow("a colon name") << "tcp:host,1433:master::0"
+                                  << "tcp"
+                                  << "master" << 0;
+    QTest::newRow("a percent") << "a%3Ab:x:y:0"
+                               << "a%3Ab"
+                               << "y" << 0;
+    QTest::newRow("provider not a digit") << "s:d:l:x"
+                                          << "s"
+                                          << "l" << 0;
+    QTest::newRow("too few fields") << "s:d"
+                                    << "s"
+                                    << "" << 0;
+    QTest::newRow("leading colon") << ":d:l:0"
+                                   << ""
+                                   << "" << 0;
+    QTest::newRow("no colon") << "nocolon"
+                              << ""
+                              << "" << 0;
+  }
+  void oldRecentLines() {
+    QFETCH(QString, line);
+    QFETCH(QString, server);
+    QFETCH(QString, login);
+    QFETCH(int, provider);
+    const auto p = TdmMain::ParseRecentLine(line);
+    QCOMPARE(bool(p), !server.isEmpty());
+    if (!p) return;
+    QCOMPARE(p->Instance, server);
+    QCOMPARE(p->SQLLogin, login);
+    QCOMPARE(int(p->Provider), provider);
+    QCOMPARE(p->Encryption, TEncryption::Optional);
+    QVERIFY(!p->TrustServerCertificate);
   }
 
   // The example of a first run and a second connection, byte for byte on disk; LastDBType

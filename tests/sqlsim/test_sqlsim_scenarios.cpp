@@ -396,10 +396,12 @@ void TTestSqlSimScenarios::demoScenario() {
   QVERIFY2(
       sim.Start(qEnvironmentVariable("VELMORA_SOURCE_DIR") + "/tools/sqlsim/scenarios/demo.json"),
       qPrintable(sim.ErrorString()));
+  // The demo server forces encryption, with the certificate it made at start-up.
   const QJsonObject report =
       RunTedious(sim.Port(), "demo", "demo",
                  {SysDatabases, SqlPerf, "USE [Telemetry]", LogInfo, "USE [Warehouse]", SysFiles,
-                  "USE [Orders]", OpenTran, Recovery("Payroll"), BackupSet("Payroll")});
+                  "USE [Orders]", OpenTran, Recovery("Payroll"), BackupSet("Payroll")},
+                 {{"encrypt", true}, {"trustServerCertificate", false}, {"caFile", sim.CaFile()}});
   QVERIFY2(sim.Warnings().isEmpty(), qPrintable(sim.Warnings().join('\n')));
   QVERIFY(report.value("connected").toBool());
   const QJsonArray results = report.value("results").toArray();

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -71,6 +72,42 @@ TClientRun RunIsql(quint16 port, const QString& user, const QString& password,
                    QStringLiteral("-d|")};
   if (direct) args << QStringLiteral("-e");
   return Run(QStringLiteral("isql"), args, input, env);
+}
+
+namespace {
+QProcessEnvironment WithConf(const QTemporaryDir& dir, const QString& freetdsConf) {
+  QFile f(dir.filePath(QStringLiteral("freetds.conf")));
+  if (f.open(QIODevice::WriteOnly)) f.write(freetdsConf.toUtf8());
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("FREETDSCONF"), f.fileName());
+  env.remove(QStringLiteral("TDSVER"));
+  return env;
+}
+} // namespace
+
+TClientRun RunTsqlWithConf(const QString& freetdsConf, const QString& section, const QString& user,
+                           const QString& password, const QStringList& batches) {
+  QTemporaryDir dir;
+  QByteArray input;
+  for (const QString& b : batches)
+    input += b.toUtf8() + "\ngo\n";
+  input += "exit\n";
+  return Run(QStringLiteral("tsql"),
+             {QStringLiteral("-S"), section, QStringLiteral("-U"), user, QStringLiteral("-P"),
+              password, QStringLiteral("-o"), QStringLiteral("q")},
+             input, WithConf(dir, freetdsConf));
+}
+
+TClientRun RunIsqlWithConf(const QString& freetdsConf, const QString& connectionString,
+                           const QStringList& batches) {
+  QTemporaryDir dir;
+  QByteArray input;
+  for (const QString& b : batches)
+    input += b.toUtf8() + "\n";
+  return Run(QStringLiteral("isql"),
+             {QStringLiteral("-k"), connectionString, QStringLiteral("-b"), QStringLiteral("-v"),
+              QStringLiteral("-d|"), QStringLiteral("-e")},
+             input, WithConf(dir, freetdsConf));
 }
 
 bool TediousAvailable(QString* why) {

@@ -25,6 +25,14 @@ TClientRun RunIsql(quint16 port, const QString& user, const QString& password,
                    const QStringList& batches, const QString& database = QString(),
                    bool direct = true);
 
+// tsql -S section with FREETDSCONF pointing at a file that holds `freetdsConf`.
+TClientRun RunTsqlWithConf(const QString& freetdsConf, const QString& section, const QString& user,
+                           const QString& password, const QStringList& batches);
+
+// isql with `connectionString` and FREETDSCONF pointing at a file that holds `freetdsConf`.
+TClientRun RunIsqlWithConf(const QString& freetdsConf, const QString& connectionString,
+                           const QStringList& batches);
+
 // The Node script tools/sqlsim/clients/run-batches.js; its JSON report, or an empty object.
 QJsonObject RunTedious(quint16 port, const QString& user, const QString& password,
                        const QStringList& batches, const QJsonObject& options = {},

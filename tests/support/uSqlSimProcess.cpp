@@ -62,6 +62,9 @@ bool TSqlSimProcess::Start(const QString& scenario, const TSqlSimOptions& option
   QStringList args{QStringLiteral("--scenario"), FScenarioPath,           QStringLiteral("--port"),
                    QStringLiteral("0"),          QStringLiteral("--log"), FLogPath};
   if (options.Ssrp) args << QStringLiteral("--ssrp-port") << QString::number(options.SsrpPort);
+  args << QStringLiteral("--tls-dir") << FDir->path();
+  for (const QString& name : options.TlsNames)
+    args << QStringLiteral("--tls-name") << name;
   FProcess = std::make_unique<QProcess>();
   FProcess->setProcessChannelMode(QProcess::SeparateChannels);
   FProcess->setProgram(exe);

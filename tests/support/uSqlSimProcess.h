@@ -25,6 +25,7 @@ struct TSqlSimOptions {
   bool Ssrp = false;    // also answer SSRP on UDP loopback
   quint16 SsrpPort = 0; // with Ssrp: 0 picks a free port (see SsrpPort())
   int StartTimeoutMs = 30000;
+  QStringList TlsNames; // names in the server's certificate; empty: the simulator's default
 };
 
 class TSqlSimProcess {
@@ -46,6 +47,15 @@ public:
   QString ServerName() const; // "127.0.0.1,PORT", as a client names the server
   QString ScenarioPath() const { return FScenarioPath; }
   QString LogPath() const { return FLogPath; }
+  // The certificates the simulator made when it started (PEM files): the CA that signed the
+  // server's certificate, that certificate itself, and an unrelated CA.
+  QString CaFile() const { return FDir ? FDir->filePath(QStringLiteral("ca.pem")) : QString(); }
+  QString ServerCertFile() const {
+    return FDir ? FDir->filePath(QStringLiteral("server.pem")) : QString();
+  }
+  QString OtherCaFile() const {
+    return FDir ? FDir->filePath(QStringLiteral("other-ca.pem")) : QString();
+  }
   QString ErrorString() const { return FError; }
   // What the simulator warned about in the scenarios it read (unknown keys, most likely typing
   // errors); each is also passed to qWarning.
@@ -53,8 +63,8 @@ public:
 
   // The SQL texts of the batches received so far, in order (all sessions).
   QStringList LogLines() const;
-  // Every log entry: objects with "event" = "login" (login, app, database, tds, ok), "batch"
-  // (login, database, sql) or "attention".
+  // Every log entry: objects with "event" = "login" (login, app, database, tds, encryption,
+  // alpn, ok), "batch" (login, database, sql) or "attention".
   QList<QJsonObject> LogEntries() const;
 
   // Writes the scenario file anew and waits until the running simulator serves it. With

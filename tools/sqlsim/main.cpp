@@ -7,6 +7,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
@@ -111,7 +112,18 @@ int main(int argc, char* argv[]) {
   const QCommandLineOption logOpt(QStringLiteral("log"),
                                   QStringLiteral("Append every login and batch to this file."),
                                   QStringLiteral("file"));
-  parser.addOptions({scenarioOpt, portOpt, ssrpOpt, logOpt});
+  const QCommandLineOption tlsDirOpt(
+      QStringLiteral("tls-dir"),
+      QStringLiteral("Write the certificates made at start-up to this folder: ca.pem (the CA that "
+                     "signed the server's certificate), server.pem (the server's certificate) "
+                     "and other-ca.pem (an unrelated CA)."),
+      QStringLiteral("dir"));
+  const QCommandLineOption tlsNameOpt(
+      QStringLiteral("tls-name"),
+      QStringLiteral("A name (DNS name or IP address) in the server's certificate; repeatable. "
+                     "Default: localhost, 127.0.0.1 and ::1."),
+      QStringLiteral("name"));
+  parser.addOptions({scenarioOpt, portOpt, ssrpOpt, logOpt, tlsDirOpt, tlsNameOpt});
   if (!parser.parse(QCoreApplication::arguments())) {
     Complain(parser.errorText());
     return 2;
@@ -149,6 +161,30 @@ int main(int argc, char* argv[]) {
     Say(QStringLiteral("warning: %1").arg(w));
 
   TSimServer server(scenario);
+  // Made afresh at every start, so no key is ever kept anywhere; a reload may turn it on.
+  QStringList tlsNames = parser.values(tlsNameOpt);
+  if (tlsNames.isEmpty())
+    tlsNames = {QStringLiteral("localhost"), QStringLiteral("127.0.0.1"), QStringLiteral("::1")};
+  const std::optional<TSimCertificates> certs = MakeSimCertificates(tlsNames, &error);
+  std::shared_ptr<TSimTlsContext> tls = certs ? TSimTlsContext::Create(*certs, &error) : nullptr;
+  if (!tls) {
+    Complain(error);
+    return 1;
+  }
+  server.SetTls(tls);
+  if (parser.isSet(tlsDirOpt)) {
+    const QDir dir(parser.value(tlsDirOpt));
+    const std::pair<const char*, QByteArray> files[] = {{"ca.pem", certs->CaPem},
+                                                        {"server.pem", certs->ServerCertPem},
+                                                        {"other-ca.pem", certs->OtherCaPem}};
+    for (const auto& [name, pem] : files) {
+      QFile f(dir.filePath(QLatin1String(name)));
+      if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(pem) != pem.size()) {
+        Complain(QStringLiteral("cannot write %1: %2").arg(f.fileName(), f.errorString()));
+        return 1;
+      }
+    }
+  }
   if (parser.isSet(logOpt)) {
     auto log = std::make_unique<TSimLog>();
     if (!log->Open(parser.value(logOpt), &error)) {

@@ -470,7 +470,18 @@ std::shared_ptr<const TSimScenario> ParseScenario(const QByteArray& json, QStrin
     const QJsonObject server = root.value(QLatin1String("server")).toObject();
     CheckKeys(root, {"server", "logins", "databases", "databaseGenerator", "faults", "instances"},
               QStringLiteral("scenario"));
-    CheckKeys(server, {"version", "edition", "machine", "instance"}, QStringLiteral("server"));
+    CheckKeys(server, {"version", "edition", "machine", "instance", "encryption"},
+              QStringLiteral("server"));
+    const QString encryption =
+        Str(server, "encryption", QStringLiteral("off"), QStringLiteral("server"));
+    static const QHash<QString, TSimEncryption> encryptions = {
+        {QStringLiteral("off"), TSimEncryption::Off},
+        {QStringLiteral("on"), TSimEncryption::On},
+        {QStringLiteral("required"), TSimEncryption::Required},
+        {QStringLiteral("strict"), TSimEncryption::Strict}};
+    if (!encryptions.contains(encryption))
+      Fail(QStringLiteral("server: \"encryption\" must be off, on, required or strict"));
+    s->Encryption = encryptions.value(encryption);
     s->Version = Str(server, "version", s->Version, QStringLiteral("server"));
     if (s->Major() <= 0 || s->Version.count(QLatin1Char('.')) < 2)
       Fail(QStringLiteral("server: \"version\" must look like 10.50.1600 or 10.50.1600.1"));

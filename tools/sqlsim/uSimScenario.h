@@ -121,7 +121,13 @@ struct TSimInstance {
   bool Clustered = false;
 };
 
+// The server's encryption setting. Off: no certificate at all (PRELOGIN answers ENCRYPT_NOT_SUP).
+// On: TLS offered, not forced (a client that says OFF gets only its login encrypted). Required:
+// forced encryption. Strict: TDS 8.0 only, TLS before anything else.
+enum class TSimEncryption { Off, On, Required, Strict };
+
 struct TSimScenario {
+  TSimEncryption Encryption = TSimEncryption::Off;
   QString Version = QStringLiteral("10.50.1600.1");
   QString Edition = QStringLiteral("Enterprise Edition (64-bit)");
   QString Machine = QStringLiteral("SQLSIM");

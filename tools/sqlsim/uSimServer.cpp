@@ -17,6 +17,20 @@ QString TdsName(quint32 v) {
 
 } // namespace
 
+QString TSimSession::EncryptionName(TEncryption e) {
+  switch (e) {
+  case TEncryption::None:
+    return QStringLiteral("none");
+  case TEncryption::LoginOnly:
+    return QStringLiteral("login");
+  case TEncryption::Full:
+    return QStringLiteral("full");
+  case TEncryption::Strict:
+    return QStringLiteral("strict");
+  }
+  return QString();
+}
+
 bool TSimLog::Open(const QString& path, QString* error) {
   FFile.setFileName(path);
   if (!FFile.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
@@ -111,7 +125,44 @@ TSimSession::TSimSession(TSimServer* server, QTcpSocket* socket)
 
 void TSimSession::OnReadyRead() {
   if (!FSocket) return;
-  FIn.append(FSocket->readAll());
+  Incoming(FSocket->readAll());
+}
+
+void TSimSession::Incoming(QByteArray data) {
+  if (data.isEmpty() || FPhase == TPhase::Closed) return;
+  const auto s = FServer->Scenario();
+  if (FFirstBytes) {
+    FFirstBytes = false;
+    // A TLS ClientHello (record type 0x16) first: TDS 8.0, served wherever there is a
+    // certificate. Under strict encryption nothing else is.
+    const bool tlsFirst = quint8(data[0]) == 0x16;
+    if (tlsFirst && FServer->Tls() && s->Encryption != TSimEncryption::Off) {
+      FTls = std::make_unique<TSimTls>(FServer->Tls(), true);
+      FTlsOnTcp = true;
+      FEncryption = TEncryption::Strict;
+    } else if (tlsFirst || s->Encryption == TSimEncryption::Strict) {
+      Close();
+      return;
+    }
+  }
+  if (FTlsOnTcp) {
+    FTls->Feed(data);
+    if (FTls->State() == TSimTls::TState::Handshaking) {
+      FTls->Handshake();
+      if (FSocket) FSocket->write(FTls->TakeRecords());
+    }
+    data = FTls->ReadPlain();
+    if (FTls->State() == TSimTls::TState::Failed) {
+      if (FSocket) FSocket->write(FTls->TakeRecords()); // the alert
+      Close();
+      return;
+    }
+  }
+  FIn.append(data);
+  ParsePackets();
+}
+
+void TSimSession::ParsePackets() {
   while (FPhase != TPhase::Closed && FIn.size() >= Tds::HeaderSize) {
     const auto* h = reinterpret_cast<const unsigned char*>(FIn.constData());
     const int length = (h[2] << 8) | h[3];
@@ -141,10 +192,18 @@ void TSimSession::OnReadyRead() {
     if (eom) {
       TMessage msg{FMessageType, FMessage};
       FMessage.clear();
+      const bool wasOnTcp = FTlsOnTcp;
       if (FPending || !FQueue.isEmpty())
         FQueue.append(msg);
       else
         Dispatch(msg);
+      if (FTlsOnTcp && !wasOnTcp) {
+        // The handshake is over: whatever follows are records on TCP.
+        const QByteArray rest = FIn;
+        FIn.clear();
+        Incoming(rest);
+        return;
+      }
     }
   }
 }
@@ -153,15 +212,28 @@ void TSimSession::Dispatch(const TMessage& msg) {
   switch (msg.Type) {
   case Tds::PktPrelogin:
     if (FPhase == TPhase::PreLogin)
-      HandlePrelogin();
+      HandlePrelogin(msg.Body);
+    else if (FPhase == TPhase::Login && !FTlsOnTcp)
+      HandleTlsHandshake(msg.Body);
     else
       Close();
     return;
   case Tds::PktLogin7:
-    if (FPhase == TPhase::PreLogin || FPhase == TPhase::Login)
-      HandleLogin(msg.Body);
-    else
+    if (FPhase != TPhase::PreLogin && FPhase != TPhase::Login) {
       Close();
+      return;
+    }
+    // A login that should have come through TLS but came in clear is refused.
+    if ((FEncryption == TEncryption::LoginOnly || FEncryption == TEncryption::Full) && !FTlsOnTcp) {
+      Close();
+      return;
+    }
+    if (FEncryption == TEncryption::LoginOnly) {
+      // Only the login was encrypted: the answer and all that follows go in clear.
+      FTlsOnTcp = false;
+      FTls.reset();
+    }
+    HandleLogin(msg.Body);
     return;
   case Tds::PktSqlBatch:
     if (FPhase == TPhase::LoggedIn)
@@ -188,12 +260,66 @@ void TSimSession::Dispatch(const TMessage& msg) {
   }
 }
 
-void TSimSession::HandlePrelogin() {
+void TSimSession::HandlePrelogin(const QByteArray& body) {
   const auto s = FServer->Scenario();
+  const std::optional<quint8> client = Tds::ParsePreloginEncryption(body);
+  if (!client) {
+    Close();
+    return;
+  }
+  // The server's answer to the client's ENCRYPTION value, as SQL Server gives it.
+  quint8 reply = Tds::EncryptNotSup;
+  bool refuse = false;
+  const bool clientWants = *client == Tds::EncryptOn || *client == Tds::EncryptReq;
+  if (FEncryption == TEncryption::Strict) {
+    reply = Tds::EncryptOn; // already inside TLS; TDS 8.0 clients do not read it
+  } else if (!FServer->Tls() || s->Encryption == TSimEncryption::Off) {
+    reply = Tds::EncryptNotSup; // a client that asked for encryption gives up itself
+  } else if (*client == Tds::EncryptNotSup) {
+    reply = s->Encryption == TSimEncryption::Required ? Tds::EncryptReq : Tds::EncryptNotSup;
+    refuse = s->Encryption == TSimEncryption::Required;
+  } else if (clientWants) {
+    reply = Tds::EncryptOn;
+    FEncryption = TEncryption::Full;
+  } else if (s->Encryption == TSimEncryption::Required) {
+    reply = Tds::EncryptReq;
+    FEncryption = TEncryption::Full;
+  } else {
+    reply = Tds::EncryptOff;
+    FEncryption = TEncryption::LoginOnly;
+  }
   FPhase = TPhase::Login;
-  if (FSocket)
-    FSocket->write(Tds::Packetize(
-        Tds::PreloginReply(quint8(s->Major()), quint8(s->Minor()), quint16(s->Build())), 4096, 0));
+  Send(Tds::Packetize(
+      Tds::PreloginReply(quint8(s->Major()), quint8(s->Minor()), quint16(s->Build()), reply), 4096,
+      0));
+  if (refuse) Close();
+}
+
+void TSimSession::HandleTlsHandshake(const QByteArray& records) {
+  if (FEncryption != TEncryption::LoginOnly && FEncryption != TEncryption::Full) {
+    Close();
+    return;
+  }
+  if (!FTls) FTls = std::make_unique<TSimTls>(FServer->Tls(), false);
+  FTls->Feed(records);
+  const TSimTls::TState state = FTls->Handshake();
+  // The handshake's answers travel in PRELOGIN packets, one message per client flight.
+  const QByteArray out = FTls->TakeRecords();
+  if (!out.isEmpty() && FSocket) FSocket->write(Tds::Packetize(out, 4096, 0, Tds::PktPrelogin));
+  if (state == TSimTls::TState::Failed)
+    Close();
+  else if (state == TSimTls::TState::Established)
+    FTlsOnTcp = true;
+}
+
+void TSimSession::Send(const QByteArray& bytes) {
+  if (!FSocket || FSocket->state() != QAbstractSocket::ConnectedState) return;
+  if (FTlsOnTcp && FTls) {
+    FTls->WritePlain(bytes);
+    FSocket->write(FTls->TakeRecords());
+  } else {
+    FSocket->write(bytes);
+  }
 }
 
 void TSimSession::FailLogin(const QList<TSimMessage>& messages) {
@@ -233,7 +359,10 @@ void TSimSession::HandleLogin(const QByteArray& body) {
                     {"host", login->HostName},
                     {"database", login->Database},
                     {"tds", TdsName(FState.Format.Version)},
+                    {"encryption", EncryptionName(FEncryption)},
                     {"ok", dbOk}};
+  if (FEncryption == TEncryption::Strict && FTls)
+    entry.insert(QStringLiteral("alpn"), FTls->Alpn());
   if (TSimLog* log = FServer->Log()) log->Write(entry);
 
   const TSimMessage loginFailed{18456, 14, 1,
@@ -461,7 +590,7 @@ void TSimSession::Deliver() {
   }
   if (p.Drop == QLatin1String("middle")) {
     const QByteArray packets = Tds::Packetize(p.Tokens, FPacketSize, FState.Spid);
-    if (FSocket) FSocket->write(packets.left(qMax<qsizetype>(1, packets.size() / 2)));
+    Send(packets.left(qMax<qsizetype>(1, packets.size() / 2)));
     Close();
     return;
   }
@@ -494,8 +623,7 @@ void TSimSession::HandleAttention() {
 }
 
 void TSimSession::SendTokens(const QByteArray& tokens) {
-  if (FSocket && FSocket->state() == QAbstractSocket::ConnectedState)
-    FSocket->write(Tds::Packetize(tokens, FPacketSize, FState.Spid));
+  Send(Tds::Packetize(tokens, FPacketSize, FState.Spid));
 }
 
 void TSimSession::Close() {

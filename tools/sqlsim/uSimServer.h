@@ -3,6 +3,7 @@
 
 #include "uSimEngine.h"
 #include "uSimScenario.h"
+#include "uSimTls.h"
 
 #include <QFile>
 #include <QHash>
@@ -38,6 +39,9 @@ public:
   std::shared_ptr<const TSimScenario> Scenario() const { return FScenario; }
   void SetScenario(std::shared_ptr<const TSimScenario> scenario);
   TSimLog* Log() { return FLog.get(); }
+  // The certificate served when the scenario turns encryption on; null: none made.
+  std::shared_ptr<TSimTlsContext> Tls() const { return FTls; }
+  void SetTls(std::shared_ptr<TSimTlsContext> tls) { FTls = std::move(tls); }
   void SetLog(std::unique_ptr<TSimLog> log) { FLog = std::move(log); }
 
   // The fault that applies to this batch, if any; counts one use of it.
@@ -53,6 +57,7 @@ private:
   std::shared_ptr<const TSimScenario> FScenario;
   QList<int> FFaultUses;
   std::unique_ptr<TSimLog> FLog;
+  std::shared_ptr<TSimTlsContext> FTls;
   quint16 FNextSpid = 51;
 };
 
@@ -68,9 +73,19 @@ private:
     QByteArray Body;
   };
 
+  // How far TLS reaches on this connection.
+  enum class TEncryption { None, LoginOnly, Full, Strict };
+  static QString EncryptionName(TEncryption e);
+
   void OnReadyRead();
+  // Bytes from the socket: TLS records once TLS runs on TCP, TDS packets otherwise.
+  void Incoming(QByteArray data);
+  void ParsePackets();
   void Dispatch(const TMessage& msg);
-  void HandlePrelogin();
+  void HandlePrelogin(const QByteArray& body);
+  void HandleTlsHandshake(const QByteArray& records);
+  // TDS bytes to the client, encrypted while TLS runs on TCP.
+  void Send(const QByteArray& bytes);
   void HandleLogin(const QByteArray& body);
   void HandleBatch(const QByteArray& body);
   void HandleRpc(const QByteArray& body);
@@ -95,6 +110,10 @@ private:
   TSimServer* FServer;
   QPointer<QTcpSocket> FSocket;
   TPhase FPhase = TPhase::PreLogin;
+  bool FFirstBytes = true;
+  TEncryption FEncryption = TEncryption::None;
+  std::unique_ptr<TSimTls> FTls;
+  bool FTlsOnTcp = false; // records straight on TCP (after the handshake, or strict)
   TSimSessionState FState;
   QString FAppName;
   int FPacketSize = 4096;

@@ -474,7 +474,24 @@ std::optional<TRpcRequest> ParseRpc(const QByteArray& body, const TWireFormat& f
   return req;
 }
 
-QByteArray PreloginReply(quint8 major, quint8 minor, quint16 build) {
+std::optional<quint8> ParsePreloginEncryption(const QByteArray& body) {
+  const auto* d = reinterpret_cast<const unsigned char*>(body.constData());
+  for (qsizetype at = 0;; at += 5) {
+    if (at >= body.size()) return std::nullopt;
+    const quint8 token = d[at];
+    if (token == 0xFF) return EncryptNotSup;
+    if (at + 5 > body.size()) return std::nullopt;
+    const int offset = (d[at + 1] << 8) | d[at + 2];
+    const int length = (d[at + 3] << 8) | d[at + 4];
+    if (offset + length > body.size()) return std::nullopt;
+    if (token == 0x01) {
+      if (length < 1) return std::nullopt;
+      return quint8(d[offset] & 0x7F);
+    }
+  }
+}
+
+QByteArray PreloginReply(quint8 major, quint8 minor, quint16 build, quint8 encryption) {
   // Option table: VERSION, ENCRYPTION, INSTOPT, THREADID, MARS, terminator.
   const char version[6] = {char(major), char(minor), char(build >> 8), char(build & 0xFF), 0, 0};
   struct Opt {
@@ -483,7 +500,7 @@ QByteArray PreloginReply(quint8 major, quint8 minor, quint16 build) {
   };
   const QList<Opt> opts = {
       {0x00, QByteArray::fromRawData(version, sizeof version)},
-      {0x01, QByteArray(1, char(0x02))}, // ENCRYPT_NOT_SUP
+      {0x01, QByteArray(1, char(encryption))},
       {0x02, QByteArray(1, char(0x00))},
       {0x03, QByteArray()},
       {0x04, QByteArray(1, char(0x00))},

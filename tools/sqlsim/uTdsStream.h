@@ -167,8 +167,19 @@ constexpr quint16 ProcUnprepare = 15;
 // or uses a parameter type outside those.
 std::optional<TRpcRequest> ParseRpc(const QByteArray& body, const TWireFormat& fmt);
 
-// The reply to a PRELOGIN request: our version, no encryption, no MARS.
-QByteArray PreloginReply(quint8 major, quint8 minor, quint16 build);
+// PRELOGIN ENCRYPTION values.
+constexpr quint8 EncryptOff = 0x00; // available, off: only the login is encrypted
+constexpr quint8 EncryptOn = 0x01;
+constexpr quint8 EncryptNotSup = 0x02;
+constexpr quint8 EncryptReq = 0x03;
+
+// The ENCRYPTION option of a client's PRELOGIN (without the client-certificate flag 0x80);
+// EncryptNotSup when the client sent none, nullopt when the option table is malformed.
+std::optional<quint8> ParsePreloginEncryption(const QByteArray& body);
+
+// The reply to a PRELOGIN request: our version, the given ENCRYPTION value, no MARS.
+QByteArray PreloginReply(quint8 major, quint8 minor, quint16 build,
+                         quint8 encryption = EncryptNotSup);
 
 // The 5-byte collation SQL_Latin1_General_CP1_CI_AS.
 QByteArray DefaultCollation();

@@ -1,10 +1,12 @@
 // Runs SQL batches through tedious against a TDS server and prints one JSON report.
 // Input (stdin, JSON): { server, port, user, password, database?, appName?, tdsVersion?,
-//   batches: [sql...], cancelAfterMs?: { "<batch index>": ms }, execSql?: bool }
+//   batches: [sql...], cancelAfterMs?: { "<batch index>": ms }, execSql?: bool,
+//   encrypt?: false | true | "strict", trustServerCertificate?: bool, caFile?: path }
 // execSql sends each batch as an RPC (sp_executesql) instead of a plain SQL batch.
 // Output (stdout, JSON): { connected, loginError?, results: [{ sql, columns, rows, infos,
 //   error?, rowCount }], ended }
 'use strict';
+const fs = require('fs');
 const { Connection, Request } = require('tedious');
 
 function readStdin() {
@@ -46,8 +48,10 @@ async function main() {
     authentication: { type: 'default', options: { userName: input.user, password: input.password } },
     options: {
       port: input.port,
-      encrypt: false,
-      trustServerCertificate: true,
+      encrypt: input.encrypt === undefined ? false : input.encrypt,
+      trustServerCertificate:
+        input.trustServerCertificate === undefined ? true : input.trustServerCertificate,
+      cryptoCredentialsDetails: input.caFile ? { ca: fs.readFileSync(input.caFile) } : {},
       database: input.database || undefined,
       appName: input.appName || 'sqlsim-tests',
       tdsVersion: input.tdsVersion || '7_4',
