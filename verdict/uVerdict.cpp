@@ -42,6 +42,13 @@ std::int64_t WallSeconds(const QDateTime& from, const QDateTime& to) {
       .secsTo(QDateTime(to.date(), to.time(), Qt::UTC));
 }
 
+// A threshold in minutes as people say it: "60 min" is "1 h", "1440 min" is "24 h".
+QString Threshold(int minutes) {
+  if (minutes >= 2880 && minutes % 1440 == 0) return Tr("%1 d").arg(minutes / 1440);
+  if (minutes >= 60 && minutes % 60 == 0) return Tr("%1 h").arg(minutes / 60);
+  return Tr("%1 min").arg(minutes);
+}
+
 bool NeedsLogBackups(const QString& recovery) {
   return recovery.compare(QLatin1String("FULL"), Qt::CaseInsensitive) == 0 ||
          recovery.compare(QLatin1String("BULK_LOGGED"), Qt::CaseInsensitive) == 0;
@@ -107,17 +114,15 @@ void CheckLogBackup(const TDatabaseFacts& f, const TVerdictThresholds& t, TReaso
   if (!f.Now.isValid()) return;
   const std::int64_t age = WallSeconds(f.LastLogBackup, f.Now);
   if (age >= std::int64_t(t.LogBackupCriticalMinutes) * 60)
-    out << TVerdictReason{
-        TVerdictLevel::Critical, QStringLiteral("logbackup"),
-        Tr("Last log backup %1 ago (critical from %2)")
-            .arg(FormatAge(age), FormatAge(std::int64_t(t.LogBackupCriticalMinutes) * 60)),
-        schedule};
+    out << TVerdictReason{TVerdictLevel::Critical, QStringLiteral("logbackup"),
+                          Tr("Last log backup %1 ago (critical from %2)")
+                              .arg(FormatAge(age), Threshold(t.LogBackupCriticalMinutes)),
+                          schedule};
   else if (age > std::int64_t(t.LogBackupWarningMinutes) * 60)
-    out << TVerdictReason{
-        TVerdictLevel::Warning, QStringLiteral("logbackup"),
-        Tr("Last log backup %1 ago (warning after %2)")
-            .arg(FormatAge(age), FormatAge(std::int64_t(t.LogBackupWarningMinutes) * 60)),
-        Tr("check that the log backup job runs")};
+    out << TVerdictReason{TVerdictLevel::Warning, QStringLiteral("logbackup"),
+                          Tr("Last log backup %1 ago (warning after %2)")
+                              .arg(FormatAge(age), Threshold(t.LogBackupWarningMinutes)),
+                          Tr("check that the log backup job runs")};
 }
 
 void CheckVlfCount(const TDatabaseFacts& f, const TVerdictThresholds& t, TReasons& out) {
@@ -205,7 +210,7 @@ void CheckOpenTransaction(const TDatabaseFacts& f, const TVerdictThresholds& t, 
   out << TVerdictReason{
       TVerdictLevel::Warning, QStringLiteral("opentran"),
       Tr("%1 open for %2 (warning after %3)")
-          .arg(who, FormatAge(age), FormatAge(std::int64_t(t.OpenTransactionWarningMinutes) * 60)),
+          .arg(who, FormatAge(age), Threshold(t.OpenTransactionWarningMinutes)),
       Tr("find what %1 is doing and have it commit or roll back; the log cannot be reused "
          "past it")
           .arg(session)};

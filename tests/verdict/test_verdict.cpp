@@ -97,7 +97,7 @@ private Q_SLOTS:
     QTest::newRow("backup 24 h - 1 s ago") << backup("FULL", 86399) << warn << "logbackup"
                                            << "23 h ago";
     QTest::newRow("backup 24 h ago") << backup("FULL", 86400) << crit << "logbackup"
-                                     << "1 d ago (critical from 1 d)";
+                                     << "1 d ago (critical from 24 h)";
     QTest::newRow("backup age without the server's clock")
         << backup("FULL", 99999, false) << ok << ""
         << "";
