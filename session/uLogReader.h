@@ -18,6 +18,7 @@
 // inside of N'...' in the others. An empty text means the server has no such statement.
 struct TStatementSet {
   QString Version;
+  QString EngineEdition;
   QString DatabaseList;
   QString LogSpace;
   QString Use;
@@ -29,6 +30,8 @@ struct TStatementSet {
   QString ReuseWait;
 };
 TStatementSet StatementsFor(int majorVersion);
+// The product's name for SERVERPROPERTY('EngineEdition') 5 and 8 (Azure); empty otherwise.
+QString CloudProductName(int engineEdition);
 
 struct TLogReaderSettings {
   int QueryTimeoutSeconds = 60;     // 0: no time-out
