@@ -1,5 +1,7 @@
 #include "forms/uProgram.h"
 
+#include "datastore/uFreeTdsConfig.h"
+
 #include "common/uCommandLine.h"
 #include "common/uCommon.h"
 #include "common/uCommonGUI.h"
@@ -24,6 +26,8 @@ int RunProgram(const TCommandLine& commandLine) {
   // Ties the windows to the installed menu entry (the Wayland app id) and its icon.
   QGuiApplication::setDesktopFileName(QStringLiteral("com.quorvix.velmora"));
   InitApplicationFolders();
+  // FREETDSCONF changes once, here, before any thread of ours or of the drivers reads it.
+  TFreeTdsPrivateConf::Instance();
 
   TfrmMain mainWindow; // makes the program's resources available
   frmMain = &mainWindow;

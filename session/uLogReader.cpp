@@ -32,6 +32,13 @@ bool IsClientConnectionFailure(const std::vector<TOdbcDiagRecord>& records) {
 // Why a database cannot be used, by the error that USE (or a statement in it) answered.
 QString UnavailableText(int error) {
   switch (error) {
+  case 976:
+    return Tr("The database is an availability-group secondary that is not readable: its log "
+              "can be read on the primary replica, or here once the replica allows read access.");
+  case 40508:
+    return Tr("Azure SQL Database does not switch databases with USE (error 40508): the details "
+              "of this database need a connection to the database itself, which this version of "
+              "Velmora does not open yet.");
   case 942:
     return Tr("The database is offline.");
   case 927:
@@ -59,7 +66,7 @@ bool IsPermissionError(int error) {
 }
 
 bool IsUnavailableError(int error) {
-  static const QSet<int> errors = {911, 922, 924, 926, 927, 942, 945, 950, 952};
+  static const QSet<int> errors = {911, 922, 924, 926, 927, 942, 945, 950, 952, 976, 40508};
   return errors.contains(error);
 }
 
@@ -70,6 +77,17 @@ QString FirstText(TResultSet& q) {
 }
 
 } // namespace
+
+QString CloudProductName(int engineEdition) {
+  switch (engineEdition) {
+  case 5:
+    return Tr("Azure SQL Database");
+  case 8:
+    return Tr("Azure SQL Managed Instance");
+  default:
+    return QString();
+  }
+}
 
 TOutcome TOutcome::Cancelled() {
   TOutcome o;
@@ -141,6 +159,8 @@ TOutcome ClassifyFailure(const std::vector<TOdbcDiagRecord>& records, const QStr
 TStatementSet StatementsFor(int majorVersion, int build) {
   TStatementSet s;
   s.Version = QStringLiteral("SELECT SERVERPROPERTY('ProductVersion'), SERVERPROPERTY('Edition')");
+  // Azure SQL Database reports 12.0 as its version; only the engine edition tells it apart.
+  s.EngineEdition = QStringLiteral("SELECT SERVERPROPERTY('EngineEdition')");
   s.DatabaseList = QStringLiteral("SELECT name, status FROM master..sysdatabases ORDER BY name");
   s.LogSpace = QStringLiteral("DBCC SQLPERF(LOGSPACE)");
   s.Use = QStringLiteral("USE %1");
@@ -246,6 +266,17 @@ TConnectSnapshot TLogReader::Open(bool readVersion) {
       snapshot.VersionOutcome.Kind = TOutcomeKind::Failed;
       snapshot.VersionOutcome.ServerText = QString::fromUtf8(e.what());
       snapshot.VersionOutcome.Text = snapshot.VersionOutcome.ServerText;
+    }
+    if (snapshot.VersionOutcome.IsOk() &&
+        Run(TKind::Query, m_statements.EngineEdition, "read the server's engine edition").IsOk()) {
+      bool ok = false;
+      snapshot.EngineEdition = FirstText(*m_store->Query).toInt(&ok);
+      if (!ok) snapshot.EngineEdition = 0;
+      const QString cloud = CloudProductName(snapshot.EngineEdition);
+      if (!cloud.isEmpty()) {
+        const qsizetype dash = snapshot.VersionName.indexOf(QLatin1String(" - "));
+        snapshot.VersionName = cloud + (dash < 0 ? QString() : snapshot.VersionName.mid(dash));
+      }
     }
   }
   return snapshot;

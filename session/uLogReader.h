@@ -18,6 +18,7 @@
 // inside of N'...' in the others. An empty text means the server has no such statement.
 struct TStatementSet {
   QString Version;
+  QString EngineEdition;
   QString DatabaseList;
   QString LogSpace;
   QString Use;
@@ -35,6 +36,8 @@ struct TStatementSet {
 };
 // `build` tells 2016 SP2 (13.0.5026) from earlier 2016 builds.
 TStatementSet StatementsFor(int majorVersion, int build = 0);
+// The product's name for SERVERPROPERTY('EngineEdition') 5 and 8 (Azure); empty otherwise.
+QString CloudProductName(int engineEdition);
 
 struct TLogReaderSettings {
   int QueryTimeoutSeconds = 60;                                               // 0: no time-out

@@ -156,7 +156,8 @@ struct TConnectSnapshot {
   TOutcome VersionOutcome;
   QString VersionName; // "SQL Server 2008 R2 - 10.50.1600"
   QString Edition;
-  QString Driver; // the ODBC driver in use, "FreeTDS 01.03.0017 (libtdsodbc.so)"
+  QString Driver;        // the ODBC driver in use, "FreeTDS 01.03.0017 (libtdsodbc.so)"
+  int EngineEdition = 0; // SERVERPROPERTY('EngineEdition'); 0 when unknown
 };
 
 struct TConnectionTest {

@@ -5,6 +5,7 @@
 #include "session/uLogReader.h"
 #include "uSessionScenario.h"
 
+#include <QJsonDocument>
 #include <QTest>
 
 using namespace SessionTest;
@@ -92,6 +93,59 @@ private Q_SLOTS:
     QCOMPARE(sim.LogLines().last(), lastSent);
     if (d.DatabaseOutcome.IsOk())
       QCOMPARE(logSpace.Rows.size(), 5); // the offline database is not reported
+  }
+
+  // Azure SQL Database reports version 12.0 yet is named for what it is (the driver gives the
+  // version as 12.00.2000); an availability-group
+  // secondary without read access, and Azure's refusal of USE, say so on the pages.
+  void cloudAndReplicas_data() {
+    QTest::addColumn<int>("engineEdition");
+    QTest::addColumn<QString>("versionName");
+    QTest::addColumn<QString>("database");
+    QTest::addColumn<QString>("pageText"); // empty: the details read
+    QTest::newRow("SQL Server 2014") << 3 << "SQL Server 2014 - 12.00.2000"
+                                     << "Sales"
+                                     << "";
+    QTest::newRow("Azure SQL Database, another database")
+        << 5 << "Azure SQL Database - 12.00.2000"
+        << "Sales"
+        << "Azure SQL Database does not switch databases with USE (error 40508)";
+    QTest::newRow("Azure SQL Managed Instance") << 8 << "Azure SQL Managed Instance - 12.00.2000"
+                                                << "Sales"
+                                                << "";
+    QTest::newRow("unreadable secondary") << 3 << "SQL Server 2014 - 12.00.2000"
+                                          << "Replica"
+                                          << "availability-group secondary";
+  }
+  void cloudAndReplicas() {
+    QFETCH(int, engineEdition);
+    QFETCH(QString, versionName);
+    QFETCH(QString, database);
+    QFETCH(QString, pageText);
+    QJsonObject scenario = QJsonDocument::fromJson(Scenario().toUtf8()).object();
+    scenario["server"] = QJsonObject{{"version", "12.0.2000.8"}, {"engineEdition", engineEdition}};
+    QJsonArray databases = scenario["databases"].toArray();
+    databases.append(QJsonObject{{"name", "Replica"}, {"readable", false}});
+    scenario["databases"] = databases;
+    TSqlSimProcess sim;
+    QVERIFY2(sim.Start(QString::fromUtf8(QJsonDocument(scenario).toJson())),
+             qPrintable(sim.ErrorString()));
+    TLogReader reader{TLogReaderSettings{}};
+    const TConnectSnapshot c = reader.Connect(Props(sim));
+    QVERIFY(c.Outcome.IsOk());
+    QCOMPARE(c.EngineEdition, engineEdition);
+    QCOMPARE(c.VersionName, versionName);
+    QVERIFY2(c.Driver.contains("libtdsodbc"), qPrintable(c.Driver));
+
+    const TDetailsSnapshot d = reader.ReadDetails(database, nullptr);
+    if (pageText.isEmpty()) {
+      QVERIFY(d.DatabaseOutcome.IsOk());
+      return;
+    }
+    QCOMPARE(d.DatabaseOutcome.Kind, K::Unavailable);
+    for (const TOutcome* o :
+         {&d.VLFs.Outcome, &d.OpenTran.Outcome, &d.Files.Outcome, &d.Summary.RecoveryOutcome})
+      QVERIFY2(o->Text.contains(pageText), qPrintable(o->Text));
   }
 
   // A lost connection is found once: later reads send nothing and say so at once.

@@ -160,7 +160,8 @@ private Q_SLOTS:
     QVERIFY(Answer<TConnectSnapshot>(connected, session.Connect(Props(sim))).Outcome.IsOk());
     QVERIFY(WaitIdle(session));
     const QString version = "SELECT SERVERPROPERTY('ProductVersion'), SERVERPROPERTY('Edition')";
-    QCOMPARE(SentSince(sim, mark), QStringList{version});
+    const QString engine = "SELECT SERVERPROPERTY('EngineEdition')";
+    QCOMPARE(SentSince(sim, mark), (QStringList{version, engine}));
 
     const QString list = "SELECT name, status FROM master..sysdatabases ORDER BY name";
     const QString perf = "DBCC SQLPERF(LOGSPACE)";

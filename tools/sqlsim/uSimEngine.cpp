@@ -31,6 +31,7 @@ const QList<TPattern>& Patterns() {
   static const QList<TPattern> patterns = {
       {"version", Re(R"(^\s*SELECT\s+SERVERPROPERTY\s*\(\s*'ProductVersion'\s*\)\s*,\s*)"
                      R"(SERVERPROPERTY\s*\(\s*'Edition'\s*\)\s*;?\s*$)")},
+      {"engineedition", Re(R"(^\s*SELECT\s+SERVERPROPERTY\s*\(\s*'EngineEdition'\s*\)\s*;?\s*$)")},
       {"sysdatabases",
        Re(R"(^\s*SELECT\s+name\s*,\s*status\s+FROM\s+master\s*\.\s*(dbo)?\s*\.\s*sysdatabases\s+)"
           R"(ORDER\s+BY\s+name\s*;?\s*$)")},
@@ -138,7 +139,7 @@ TSimReply Denied(const TSimScenario& s, const TSimSessionState& st, const QStrin
       {"backupset", "backupset"},       {"reusewait", "databases"},
       {"version", "SERVERPROPERTY"},    {"recovery", "DATABASEPROPERTYEX"},
       {"databases", "databases"},       {"logstats", "dm_db_log_stats"},
-      {"loginfodmv", "dm_db_log_info"}};
+      {"loginfodmv", "dm_db_log_info"}, {"engineedition", "SERVERPROPERTY"}};
   return ErrorReply(s, st, 229, 14, 5,
                     QStringLiteral("The SELECT permission was denied on the object '%1', database "
                                    "'mssqlsystemresource', schema 'sys'.")
@@ -206,6 +207,22 @@ TSimReply Use(const TSimScenario& s, TSimSessionState& st, const QString& name) 
     return ErrorReply(
         s, st, 942, 14, 4,
         QStringLiteral("Database '%1' cannot be opened because it is offline.").arg(db->Name));
+  if (s.EngineEdition == 5 && db->Name.compare(st.Database, Qt::CaseInsensitive) != 0)
+    return ErrorReply(s, st, 40508, 16, 1,
+                      QStringLiteral("USE statement is not supported to switch between "
+                                     "databases. Use a new connection to connect to a different "
+                                     "database."));
+  if (!db->Readable)
+    return ErrorReply(
+        s, st, 976, 14, 1,
+        QStringLiteral("The target database, '%1', is participating in an availability group and "
+                       "is currently not accessible for queries. Either data movement is "
+                       "suspended or the availability replica is not enabled for read access. To "
+                       "allow read-only access to this and other databases in the availability "
+                       "group, enable read access to one or more secondary availability replicas "
+                       "in the group.  For more information, see the ALTER AVAILABILITY GROUP "
+                       "statement in SQL Server Books Online.")
+            .arg(db->Name));
   const TSimLogin* login = s.FindLogin(st.Login);
   if (login && !login->MayOpen(db->Name))
     return ErrorReply(s, st, 916, 14, 1,
@@ -263,6 +280,10 @@ quint64 WriteVlfRows(TTokenWriter& w, const TSimDatabase& db, bool withRecoveryU
 }
 
 TSimReply LogInfo(const TSimScenario& s, const TSimSessionState& st) {
+  if (s.EngineEdition == 5)
+    return ErrorReply(s, st, 40518, 16, 1,
+                      QStringLiteral("DBCC command 'LOGINFO' is not supported in this version of "
+                                     "SQL Server."));
   const TSimDatabase* db = CurrentDb(s, st);
   if (!db || !db->Online)
     return ErrorReply(
@@ -742,6 +763,7 @@ TSimReply Execute(const TSimScenario& s, TSimSessionState& st, const QString& sq
         (key == QLatin1String("loginfo") || key == QLatin1String("opentran")))
       return Denied(s, st, key);
     if (key == QLatin1String("version")) return Version(s, st);
+    if (key == QLatin1String("engineedition")) return SingleInt(st, s.EngineEdition);
     if (key == QLatin1String("sysdatabases")) return SysDatabases(s, st);
     if (key == QLatin1String("sqlperf")) return SqlPerf(s, st);
     if (key == QLatin1String("use"))

@@ -101,10 +101,10 @@ QJsonObject Object(const QJsonValue& v, const QString& where) {
 }
 
 const QSet<QString>& StatementKeys() {
-  static const QSet<QString> keys = {"version",   "sysdatabases", "sqlperf",   "use",
-                                     "loginfo",   "opentran",     "sysfiles",  "recovery",
-                                     "backupset", "reusewait",    "databases", "lastbackups",
-                                     "logstats",  "loginfodmv"};
+  static const QSet<QString> keys = {"version",   "sysdatabases", "sqlperf",      "use",
+                                     "loginfo",   "opentran",     "sysfiles",     "recovery",
+                                     "backupset", "reusewait",    "databases",    "lastbackups",
+                                     "logstats",  "loginfodmv",   "engineedition"};
   return keys;
 }
 
@@ -288,9 +288,10 @@ TSimDatabase ParseDatabase(const QJsonObject& o, const TSimScenario& s, const QS
   CheckKeys(o,
             {"name", "status", "online", "recovery", "logReuseWait", "logSizeMB", "logUsedPercent",
              "logSpaceStatus", "logFiles", "vlfs", "openTransaction", "replication", "logBackups",
-             "logReuseWaitNumber"},
+             "logReuseWaitNumber", "readable"},
             w);
   db.Status = qint32(Int(o, "status", 0, w));
+  db.Readable = Bool(o, "readable", true, w);
   db.Online = Bool(o, "online", (db.Status & 0x200) == 0, w);
   db.Recovery = Str(o, "recovery", QStringLiteral("SIMPLE"), w).toUpper();
   db.LogReuseWait = Str(o, "logReuseWait", QStringLiteral("NOTHING"), w);
@@ -470,8 +471,9 @@ std::shared_ptr<const TSimScenario> ParseScenario(const QByteArray& json, QStrin
     const QJsonObject server = root.value(QLatin1String("server")).toObject();
     CheckKeys(root, {"server", "logins", "databases", "databaseGenerator", "faults", "instances"},
               QStringLiteral("scenario"));
-    CheckKeys(server, {"version", "edition", "machine", "instance", "encryption"},
+    CheckKeys(server, {"version", "edition", "machine", "instance", "encryption", "engineEdition"},
               QStringLiteral("server"));
+    s->EngineEdition = int(Int(server, "engineEdition", 3, QStringLiteral("server")));
     const QString encryption =
         Str(server, "encryption", QStringLiteral("off"), QStringLiteral("server"));
     static const QHash<QString, TSimEncryption> encryptions = {

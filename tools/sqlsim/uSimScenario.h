@@ -94,6 +94,8 @@ struct TSimDatabase {
   std::optional<TSimOpenTran> OpenTran;
   std::optional<TSimReplication> Replication;
   QList<QDateTime> LogBackups;
+  // False: an availability-group secondary without read access (USE gives error 976).
+  bool Readable = true;
   qint64 VlfCount() const;
   qint64 ActiveVlfCount() const;
 };
@@ -128,6 +130,9 @@ enum class TSimEncryption { Off, On, Required, Strict };
 
 struct TSimScenario {
   TSimEncryption Encryption = TSimEncryption::Off;
+  // SERVERPROPERTY('EngineEdition'): 3 Enterprise; 5 plays Azure SQL Database (USE of another
+  // database gives 40508, DBCC LOGINFO 40518).
+  int EngineEdition = 3;
   QString Version = QStringLiteral("10.50.1600.1");
   QString Edition = QStringLiteral("Enterprise Edition (64-bit)");
   QString Machine = QStringLiteral("SQLSIM");
