@@ -113,8 +113,10 @@ TCliOptions ParseCliArguments(const QStringList& arguments) {
     o.Jobs = *n;
   }
   if (p.isSet(loginTimeout)) {
+    // A login always has a deadline: a server that never finishes one must not hold the run.
     o.LoginTimeout = NonNegative(p.value(loginTimeout), 3600);
-    if (!o.LoginTimeout) return bad(Tr("--login-timeout must be seconds from 0 to 3600"));
+    if (!o.LoginTimeout || *o.LoginTimeout < 1)
+      return bad(Tr("--login-timeout must be seconds from 1 to 3600"));
   }
   if (p.isSet(queryTimeout)) {
     o.QueryTimeout = NonNegative(p.value(queryTimeout), 86400);

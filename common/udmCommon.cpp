@@ -1,5 +1,7 @@
 #include "common/udmCommon.h"
 
+#include <QDir>
+
 TdmMain* dmMain = nullptr;
 
 namespace {
@@ -101,7 +103,19 @@ QString TdmMain::AddRecentConnection(const QString& list, const TSQLConnectionPr
 void TdmMain::SaveRecentConnection(const TSQLConnectionProperties& props) {
   const QString key = QString::fromLatin1(Settings::ConnectionListSQL.Key);
   SetSettingString(key, AddRecentConnection(GetSettingString(Settings::ConnectionListSQL), props));
-  iniUser.Flush(); // failure is silent: the values stay in memory for the next write
+  SaveSettings();
+}
+
+bool TdmMain::SaveSettings() {
+  if (iniUser.Flush()) {
+    m_reportedFailure.clear();
+    return true;
+  }
+  const QString reason = iniUser.LastError();
+  if (reason.isEmpty() || reason == m_reportedFailure) return false;
+  m_reportedFailure = reason;
+  Q_EMIT SaveFailed(QDir::toNativeSeparators(iniUser.FileName()), reason);
+  return false;
 }
 
 QString TdmMain::GetGlobalSetting(const QString& name, const QString& defaultValue) const {

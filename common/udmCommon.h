@@ -89,8 +89,12 @@ public:
   void SetSettingString(const QString& key, const QString& value);
 
   // Puts the connection at the head of the recent-connection list and writes the settings
-  // file. The password is never stored.
+  // file (SaveSettings). The password is never stored.
   void SaveRecentConnection(const TSQLConnectionProperties& props);
+  // Writes the settings file now. A failed write emits SaveFailed; the same failure again is
+  // not repeated until a write succeeds. The values stay in memory either way, and the old
+  // file stays as it was. A read-only file is left alone on purpose and reports nothing.
+  bool SaveSettings();
   // The list after SaveRecentConnection, from the list before it.
   static QString AddRecentConnection(const QString& list, const TSQLConnectionProperties& props);
 
@@ -104,10 +108,16 @@ public:
 
   TIniStore iniUser;
 
+Q_SIGNALS:
+  // The settings file could not be written: its path and the reason. Whoever shows messages
+  // tells the user; the store never shows anything itself.
+  void SaveFailed(const QString& fileName, const QString& reason);
+
 private:
   void DataModuleCreate(const QString& settingsFile);
 
   std::unique_ptr<TGlobalSettingsSource> m_globalSettings;
+  QString m_reportedFailure; // reason last emitted; cleared by a successful write
 };
 
 // Lives from start-up to exit; created after the main window and the message box.

@@ -535,6 +535,10 @@ void AppendBlock(TColumn& c, const TFetchColumn& f, const unsigned char* block,
 
 } // namespace
 
+std::size_t TResultSetBuilder::BlockRows(std::size_t rowBytes) {
+  return rowBytes ? std::clamp<std::size_t>((256 * 1024) / rowBytes, 1, 512) : 1;
+}
+
 void TResultSetBuilder::Fetch(SQLHSTMT stmt, TResultSet& target,
                               std::vector<TOdbcDiagRecord>& info) {
   target.Close();
@@ -577,8 +581,7 @@ void TResultSetBuilder::Fetch(SQLHSTMT stmt, TResultSet& target,
 
   // With every column bound, rows come in blocks: one driver call per block instead of per row.
   const bool allBound = binding;
-  const std::size_t blockRows =
-      allBound && rowBytes ? std::clamp<std::size_t>((256 * 1024) / rowBytes, 1, 512) : 1;
+  const std::size_t blockRows = allBound ? BlockRows(rowBytes) : 1;
   std::vector<std::uint64_t> storage((std::max<std::size_t>(rowBytes, 8) * blockRows + 7) / 8);
   auto* block = reinterpret_cast<unsigned char*>(storage.data());
   std::vector<SQLUSMALLINT> rowStatus(blockRows, SQL_ROW_SUCCESS);

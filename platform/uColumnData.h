@@ -6,6 +6,8 @@
 #include <QString>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <memory>
 #include <vector>
 
 enum class TFieldKind {
@@ -77,4 +79,43 @@ struct TColumnData {
   void AppendValues(const TColumnData& other);
   // The rows in the order `order` gives (order[i]: the row that goes to position i).
   void Reorder(const std::vector<int>& order);
+};
+
+// Columns whose copies share one set of rows until one of them is written to. A result crosses
+// threads by copy (a queued signal copies its snapshot) and ends in a table: with the rows shared,
+// the VLF list of a large log is held once instead of once per copy.
+class TColumnSet {
+public:
+  TColumnSet() = default;
+  TColumnSet(std::vector<TColumnData> columns) // NOLINT: a vector of columns is a set
+      : m_d(std::make_shared<std::vector<TColumnData>>(std::move(columns))) {}
+  TColumnSet(std::initializer_list<TColumnData> columns)
+      : TColumnSet(std::vector<TColumnData>(columns)) {}
+
+  const std::vector<TColumnData>& Columns() const { return m_d ? *m_d : Empty(); }
+  bool empty() const { return Columns().empty(); }
+  std::size_t size() const { return Columns().size(); }
+  const TColumnData& front() const { return Columns().front(); }
+  const TColumnData& operator[](std::size_t i) const { return Columns()[i]; }
+  auto begin() const { return Columns().begin(); }
+  auto end() const { return Columns().end(); }
+  bool SharesWith(const TColumnSet& other) const { return m_d && m_d == other.m_d; }
+  long use_count() const { return m_d.use_count(); }
+
+  // The columns for writing; copied first while another set shares them. A count of one cannot
+  // rise behind our back: only a holder can make another copy.
+  std::vector<TColumnData>& Detach() {
+    if (!m_d)
+      m_d = std::make_shared<std::vector<TColumnData>>();
+    else if (m_d.use_count() > 1)
+      m_d = std::make_shared<std::vector<TColumnData>>(*m_d);
+    return *m_d;
+  }
+
+private:
+  static const std::vector<TColumnData>& Empty() {
+    static const std::vector<TColumnData> empty;
+    return empty;
+  }
+  std::shared_ptr<std::vector<TColumnData>> m_d;
 };

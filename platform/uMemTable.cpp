@@ -96,7 +96,7 @@ void TMemTable::SetData(QVector<TMemColumn> columns, QVector<QVector<QVariant>> 
       AppendValue(data[std::size_t(c)],
                   c < row.size() ? ConvertToKind(row[c], columns[c].Kind) : QVariant());
   beginResetModel();
-  m_data = std::move(data);
+  m_data = TColumnSet(std::move(data));
   m_rowCount = m_data.empty() ? 0 : int(m_data.front().Count);
   ResetColumns();
   endResetModel();
@@ -105,9 +105,18 @@ void TMemTable::SetData(QVector<TMemColumn> columns, QVector<QVector<QVariant>> 
 void TMemTable::SetColumnData(const std::vector<TColumnData>& columns) {
   beginResetModel();
   // Assigning vector to vector keeps the memory of earlier rows where it is large enough.
-  m_data.resize(columns.size());
+  std::vector<TColumnData>& data = m_data.Detach();
+  data.resize(columns.size());
   for (std::size_t c = 0; c < columns.size(); ++c)
-    m_data[c] = columns[c];
+    data[c] = columns[c];
+  m_rowCount = m_data.empty() ? 0 : int(m_data.front().Count);
+  ResetColumns();
+  endResetModel();
+}
+
+void TMemTable::SetColumnData(const TColumnSet& columns) {
+  beginResetModel();
+  m_data = columns;
   m_rowCount = m_data.empty() ? 0 : int(m_data.front().Count);
   ResetColumns();
   endResetModel();
@@ -121,7 +130,7 @@ void TMemTable::ResetColumns() {
   m_views = QVector<TColumnView>(m_columns.size());
 }
 
-void TMemTable::AppendColumnData(const std::vector<TColumnData>& source) {
+void TMemTable::AppendColumnData(const TColumnSet& source) {
   const std::size_t count = source.empty() ? 0 : source.front().Count;
   if (count == 0) return;
   const int first = m_rowCount;
@@ -130,14 +139,15 @@ void TMemTable::AppendColumnData(const std::vector<TColumnData>& source) {
     same = source[c].Name == m_data[c].Name && source[c].Kind == m_data[c].Kind;
   beginInsertRows(QModelIndex(), first, first + int(count) - 1);
   if (same && m_rowCount == 0) {
-    for (std::size_t c = 0; c < m_data.size(); ++c)
-      m_data[c] = source[c];
+    m_data = source; // shared, not copied
   } else if (same) {
-    for (std::size_t c = 0; c < m_data.size(); ++c)
-      m_data[c].AppendValues(source[c]);
+    std::vector<TColumnData>& data = m_data.Detach();
+    for (std::size_t c = 0; c < data.size(); ++c)
+      data[c].AppendValues(source[c]);
   } else {
-    for (std::size_t c = 0; c < m_data.size(); ++c) {
-      TColumnData& to = m_data[c];
+    std::vector<TColumnData>& data = m_data.Detach();
+    for (std::size_t c = 0; c < data.size(); ++c) {
+      TColumnData& to = data[c];
       const TColumnData* from = nullptr;
       for (const TColumnData& s : source)
         if (s.Name.compare(to.Name, Qt::CaseInsensitive) == 0) {
@@ -159,7 +169,7 @@ void TMemTable::AppendColumnData(const std::vector<TColumnData>& source) {
 
 void TMemTable::AppendRowsFrom(TMemTable&& source) {
   AppendColumnData(source.m_data);
-  source.m_data.clear();
+  source.m_data = TColumnSet();
   source.m_rowCount = 0;
 }
 
@@ -207,8 +217,18 @@ Qt::Alignment TMemTable::ColumnAlignment(int column) const {
 void TMemTable::Clear() {
   if (m_rowCount == 0) return;
   beginResetModel();
-  for (TColumnData& c : m_data)
-    c.ClearValues();
+  if (m_data.use_count() > 1) {
+    // Rows shared with a result are dropped, not copied in order to be emptied.
+    std::vector<TColumnData> empty(m_data.size());
+    for (std::size_t c = 0; c < empty.size(); ++c) {
+      empty[c].Name = m_data[c].Name;
+      empty[c].Kind = m_data[c].Kind;
+    }
+    m_data = TColumnSet(std::move(empty));
+  } else {
+    for (TColumnData& c : m_data.Detach())
+      c.ClearValues();
+  }
   m_rowCount = 0;
   endResetModel();
 }
@@ -437,7 +457,7 @@ void TMemTable::sort(int column, Qt::SortOrder order) {
   std::vector<int> newPos(perm.size());
   for (std::size_t i = 0; i < perm.size(); ++i)
     newPos[std::size_t(perm[i])] = int(i);
-  for (TColumnData& data : m_data)
+  for (TColumnData& data : m_data.Detach())
     data.Reorder(perm);
   const QModelIndexList before = persistentIndexList();
   QModelIndexList after;

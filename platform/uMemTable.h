@@ -30,11 +30,16 @@ public:
   // Replaces columns and rows with copies of `columns` (all of one length) in one model reset.
   // The table's memory from earlier rows is used again.
   void SetColumnData(const std::vector<TColumnData>& columns);
+  // The same, sharing the rows of `columns` until either side changes them.
+  void SetColumnData(const TColumnSet& columns);
   // Removes the rows, keeps the columns (and the memory the rows took, for the next ones).
   void Clear();
   // Appends the rows of `columns`, taking each of this table's columns from the source column
   // of the same name (converted to this column's kind); columns the source lacks stay NULL.
-  void AppendColumnData(const std::vector<TColumnData>& columns);
+  void AppendColumnData(const TColumnSet& columns);
+  void AppendColumnData(const std::vector<TColumnData>& columns) {
+    AppendColumnData(TColumnSet(columns));
+  }
   void AppendRowsFrom(TMemTable&& source);
   bool HasStructure() const { return !m_columns.isEmpty(); }
 
@@ -84,7 +89,7 @@ private:
   void ResetColumns(); // m_columns and m_views from m_data
 
   QVector<TMemColumn> m_columns;
-  std::vector<TColumnData> m_data; // the rows, column by column
+  TColumnSet m_data; // the rows, column by column; shared with the set they came from
   int m_rowCount = 0;
   QVector<TColumnView> m_views;
 };

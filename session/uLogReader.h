@@ -27,8 +27,14 @@ struct TStatementSet {
   QString Recovery;
   QString LastLogBackup;
   QString ReuseWait;
+  // Over all databases at once (see datastore/uLogQueries.h); empty where the server lacks them.
+  QString Databases;
+  QString LastLogBackups;
+  QString LogStats;
+  QString LogInfoView;
 };
-TStatementSet StatementsFor(int majorVersion);
+// `build` tells 2016 SP2 (13.0.5026) from earlier 2016 builds.
+TStatementSet StatementsFor(int majorVersion, int build = 0);
 
 struct TLogReaderSettings {
   int QueryTimeoutSeconds = 60;                                               // 0: no time-out
@@ -82,6 +88,10 @@ private:
   // "This login may not <action> (error N): it needs <needs>."
   TOutcome Run(TKind kind, const QString& text, const char* action, const char* needs = nullptr);
   TLogSpaceSnapshot ReadLogSpace();
+  // Recovery models, reuse waits, last log backups and VLF counts of every database.
+  TLogHealthSnapshot ReadLogHealth();
+  // The VLF list from sys.dm_db_log_info, after DBCC LOGINFO failed with `dbcc`.
+  void ReadVLFsFromView(TVLFPart& vlfs, const TOutcome& dbcc);
   TConnectSnapshot Open(bool readVersion);
 
   TLogReaderSettings m_settings;

@@ -1,16 +1,18 @@
 #pragma once
-// Shared by the main window's benchmarks: a simulator, a connected window, timing and memory.
+// Shared by the main window's benchmarks: a simulator, a connected window, the statements an
+// action sent, timing, memory and bytes on the wire.
 
 #include "common/uCommon.h"
-#include "datastore/udmDataStoreSQLServer.h"
 #include "forms/ufrmMain.h"
-#include "session/uLogReader.h"
+#include "uBareOdbc.h"
+#include "uBenchReport.h"
 #include "uSqlSimProcess.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonObject>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
@@ -20,6 +22,12 @@
 #include <ctime>
 #include <functional>
 #include <vector>
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <linux/tcp.h> // tcp_info with the bytes received
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 namespace Bench {
 
@@ -51,61 +59,50 @@ inline bool Connect(TfrmMain& window, const TSqlSimProcess& sim) {
   return WaitIdle(window) && window.actRefreshDBList->isEnabled();
 }
 
-// A data store of its own, connected: the raw side of the benchmarks.
-inline bool ConnectRaw(TDataStoreSQLServer& ds, const TSqlSimProcess& sim) {
-  return ds.InitWithConnProps(Props(sim));
+// The batches the simulator received since log entry `from`, in order: the statements an
+// action sent, as the server saw them.
+inline QStringList BatchesSince(const TSqlSimProcess& sim, qsizetype from) {
+  QStringList batches;
+  const QList<QJsonObject> entries = sim.LogEntries();
+  for (qsizetype i = from; i < entries.size(); ++i)
+    if (entries[i].value(QStringLiteral("event")).toString() == QLatin1String("batch"))
+      batches << entries[i].value(QStringLiteral("sql")).toString();
+  return batches;
 }
 
-// Reads every record of the last query, each listed column as its kind asks.
-inline long long Walk(TResultSet& q) {
-  long long sum = 0;
-  if (!q.Active()) return sum;
-  const int n = q.FieldCount();
-  for (q.First(); !q.Eof(); q.Next())
-    for (int f = 0; f < n; ++f)
-      switch (q.FieldKind(f)) {
-      case TFieldKind::Integer:
-        sum += q.AsInteger(f);
-        break;
-      case TFieldKind::Int64:
-        sum += q.AsLargeInt(f);
-        break;
-      case TFieldKind::Float:
-        sum += (long long)q.AsFloat(f);
-        break;
-      case TFieldKind::DateTime:
-        sum += q.AsDateTime(f).isValid();
-        break;
-      default:
-        sum += q.AsString(f).size();
-        break;
-      }
-  return sum;
+// How many texts of `batches` were sent before, within the same list.
+inline int Repeats(const QStringList& batches) {
+  int repeats = 0;
+  for (qsizetype i = 0; i < batches.size(); ++i)
+    if (batches.indexOf(batches[i]) < i) ++repeats;
+  return repeats;
 }
 
-// The statements the details of one database take, each result read in full: the raw side of
-// both benchmarks, kept in one place so it cannot drift from the window. With `logSpace`, the
-// log figures of all databases are read after the USE, as a selection does.
-inline void RawDetails(TDataStoreSQLServer& ds, const QString& name, bool logSpace) {
-  const QString use = QStringLiteral("USE ") + QuoteSQLIdentifier(name);
-  const QString q = QuoteSQLString(name);
-  ds.ExecuteStatement(use);
-  if (logSpace) {
-    ds.RunQuery(QStringLiteral("DBCC SQLPERF(LOGSPACE)"));
-    Walk(*ds.Query);
+// Bytes received so far on every TCP connection of this process to `port` (TCP_INFO).
+inline std::uint64_t BytesReceivedFrom(quint16 port) {
+  std::uint64_t total = 0;
+  DIR* fds = opendir("/proc/self/fd");
+  if (!fds) return 0;
+  while (const dirent* entry = readdir(fds)) {
+    char* end = nullptr;
+    const long fd = std::strtol(entry->d_name, &end, 10);
+    if (end == entry->d_name || *end) continue;
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    if (getpeername(int(fd), reinterpret_cast<sockaddr*>(&peer), &length) != 0) continue;
+    quint16 peerPort = 0;
+    if (peer.ss_family == AF_INET)
+      peerPort = ntohs(reinterpret_cast<sockaddr_in*>(&peer)->sin_port);
+    else if (peer.ss_family == AF_INET6)
+      peerPort = ntohs(reinterpret_cast<sockaddr_in6*>(&peer)->sin6_port);
+    if (peerPort != port) continue;
+    tcp_info info{};
+    socklen_t infoLength = sizeof info;
+    if (getsockopt(int(fd), IPPROTO_TCP, TCP_INFO, &info, &infoLength) == 0)
+      total += info.tcpi_bytes_received;
   }
-  ds.RunQuery(QStringLiteral("DBCC LOGINFO"));
-  Walk(*ds.Query);
-  ds.RunQuery(QStringLiteral("DBCC OPENTRAN"));
-  ds.RunQuery(QStringLiteral("SELECT * FROM sysfiles WHERE (status & 64) = 64"));
-  Walk(*ds.Query);
-  ds.RunQuery(QStringLiteral("SELECT DATABASEPROPERTYEX(N'%1', 'RECOVERY')").arg(q));
-  ds.RunQuery(QStringLiteral("SELECT TOP 1 a.backup_finish_date FROM msdb..backupset a WHERE "
-                             "a.database_name = N'%1'   AND a.type = 'L' ORDER BY "
-                             "a.backup_finish_date DESC")
-                  .arg(q));
-  ds.RunQuery(
-      QStringLiteral("SELECT log_reuse_wait_desc FROM sys.databases WHERE name = N'%1'").arg(q));
+  closedir(fds);
+  return total;
 }
 
 inline double MedianMs(std::vector<double> v) {
@@ -113,16 +110,16 @@ inline double MedianMs(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
-// Wall time of f in ms; with `cpuMs`, also the CPU time of this thread (steadier than wall
-// time on a busy machine, and without the simulator's share).
+// Wall time of f in ms; with `cpuMs`, also the CPU time of this process: the client's every
+// thread (the window's and the session's), without the simulator's share.
 inline double TimeMs(const std::function<void()>& f, double* cpuMs = nullptr) {
   timespec c0{}, c1{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &c0);
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &c0);
   QElapsedTimer t;
   t.start();
   f();
   const double wall = double(t.nsecsElapsed()) / 1e6;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &c1);
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &c1);
   if (cpuMs) *cpuMs = double(c1.tv_sec - c0.tv_sec) * 1e3 + double(c1.tv_nsec - c0.tv_nsec) / 1e6;
   return wall;
 }
@@ -142,11 +139,17 @@ inline void ReadMemory(double& peakMiB, double& currentMiB) {
   }
 }
 
+// Starts the peak resident size again from the current one; false where Linux cannot.
+inline bool ResetPeakMemory() {
+  QFile f(QStringLiteral("/proc/self/clear_refs"));
+  return f.open(QIODevice::WriteOnly) && f.write("5") == 1;
+}
+
 inline void Report(const char* what, double opMs, double rawMs, double opCpuMs, double rawCpuMs) {
-  std::printf("%-48s %8.1f ms   raw fetch %8.1f ms   ratio %.2f\n", what, opMs, rawMs,
+  std::printf("%-52s %8.1f ms   bare driver %8.1f ms   ratio %.2f\n", what, opMs, rawMs,
               opMs / rawMs);
-  std::printf("%-48s %8.1f ms   raw fetch %8.1f ms   ratio %.2f\n",
-              "  CPU time of the window's thread", opCpuMs, rawCpuMs, opCpuMs / rawCpuMs);
+  std::printf("%-52s %8.1f ms   bare driver %8.1f ms   ratio %.2f\n", "  CPU time of the client",
+              opCpuMs, rawCpuMs, opCpuMs / rawCpuMs);
 }
 
 } // namespace Bench

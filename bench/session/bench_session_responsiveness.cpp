@@ -5,6 +5,7 @@
 
 #include "forms/uOverviewPage.h"
 #include "forms/ufrmMain.h"
+#include "uBenchReport.h"
 #include "uSqlSimProcess.h"
 
 #include <QAbstractItemView>
@@ -181,5 +182,15 @@ int main(int argc, char** argv) {
   std::printf("\n%-20s %8s %8s %14s\n", "action", "batches", "logins", "repeated texts");
   for (const TAction& a : actions)
     std::printf("%-20s %8d %8d %14d\n", a.Name, a.Batches, a.Logins, a.Repeated);
+
+  const double gap = gaps[gaps.size() / 2], cancel = cancels[cancels.size() / 2];
+  Bench::Target("Event-loop gap while the server is slow", "< 50 ms", Bench::Format("%.1f ms", gap),
+                Bench::Format("%.2f", gap / 50), gap < 50);
+  Bench::Target("Cancel to control back", "< 1000 ms", Bench::Format("%.0f ms", cancel),
+                Bench::Format("%.2f", cancel / 1000), cancel < 1000);
+  for (const TAction& a : actions)
+    Bench::Target(std::string("Statements sent twice: ") + a.Name, "none",
+                  std::to_string(a.Repeated) + " of " + std::to_string(a.Batches), "",
+                  a.Repeated == 0);
   return 0;
 }

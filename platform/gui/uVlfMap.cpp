@@ -170,7 +170,9 @@ void TVlfMap::paintEvent(QPaintEvent*) {
       p.setPen(QPen(mark, 1));
       p.drawRect(QRect(bar.left() + markFrom, bar.top(), markTo - markFrom + 1, bar.height())
                      .adjusted(0, 0, -1, -1));
-      const double cx = bar.left() + (markFrom + markTo + 1) / 2.0;
+      // Kept within the bar, so a current VLF at either end shows its whole marker.
+      const double cx = std::clamp(bar.left() + (markFrom + markTo + 1) / 2.0, bar.left() + 4.0,
+                                   bar.right() - 4.0);
       QPainterPath triangle;
       triangle.moveTo(cx - 4, bar.top() - MarkerHeight);
       triangle.lineTo(cx + 4, bar.top() - MarkerHeight);

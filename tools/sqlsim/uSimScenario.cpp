@@ -42,7 +42,11 @@ qint64 Int(const QJsonObject& o, const char* key, qint64 def, const QString& whe
   if (v.isUndefined() || v.isNull()) return def;
   if (!v.isDouble())
     Fail(QStringLiteral("%1: \"%2\" must be a number").arg(where, QLatin1String(key)));
-  return qint64(v.toDouble());
+  const double d = v.toDouble();
+  // JSON numbers are doubles: one outside the 64-bit range (1e300) has no integer value.
+  if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0))
+    Fail(QStringLiteral("%1: \"%2\" is out of range").arg(where, QLatin1String(key)));
+  return qint64(d);
 }
 
 double Num(const QJsonObject& o, const char* key, double def, const QString& where) {
@@ -519,7 +523,7 @@ std::shared_ptr<const TSimScenario> ParseScenario(const QByteArray& json, QStrin
       const QString w = QStringLiteral("a fault");
       CheckKeys(o,
                 {"pattern", "statement", "login", "delayMs", "error", "errors", "drop", "malformed",
-                 "count"},
+                 "count", "loginReply", "intervalMs"},
                 w);
       TSimFault f;
       const QString pattern = Str(o, "pattern", QString(), w);
@@ -530,8 +534,13 @@ std::shared_ptr<const TSimScenario> ParseScenario(const QByteArray& json, QStrin
                    .arg(pattern, f.Pattern.errorString()));
       }
       f.Statement = Str(o, "statement", QString(), w).toLower();
-      if (pattern.isEmpty() && f.Statement.isEmpty())
-        Fail(QStringLiteral("a fault needs \"pattern\" or \"statement\""));
+      f.LoginReply = Str(o, "loginReply", QString(), w).toLower();
+      if (!f.LoginReply.isEmpty() && f.LoginReply != QLatin1String("trickle") &&
+          f.LoginReply != QLatin1String("stream"))
+        Fail(QStringLiteral("a fault: \"loginReply\" must be \"trickle\" or \"stream\""));
+      f.IntervalMs = int(std::clamp<qint64>(Int(o, "intervalMs", 1000, w), 1, 3600000));
+      if (pattern.isEmpty() && f.Statement.isEmpty() && f.LoginReply.isEmpty())
+        Fail(QStringLiteral("a fault needs \"pattern\", \"statement\" or \"loginReply\""));
       if (!f.Statement.isEmpty() && !StatementKeys().contains(f.Statement))
         Fail(QStringLiteral("a fault: unknown statement key \"%1\"").arg(f.Statement));
       f.Login = Str(o, "login", QString(), w);

@@ -107,6 +107,10 @@ struct TSimFault {
   QString Drop; // "", "before" or "middle"
   bool Malformed = false;
   int Count = -1; // how many times the fault fires; -1: always
+  // A login that never finishes properly: "trickle" sends the login's answer one byte every
+  // IntervalMs; "stream" sends informational messages without end and never completes.
+  QString LoginReply;
+  int IntervalMs = 1000;
 };
 
 struct TSimInstance {
