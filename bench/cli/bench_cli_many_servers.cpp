@@ -15,6 +15,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "uBenchReport.h"
+
+#include <algorithm>
+
 #include <cmath>
 #include <cstdio>
 #include <fcntl.h>
@@ -65,6 +69,7 @@ struct TRun {
   double Seconds = 0;
   long PeakKB = 0;
   int Read = 0, Unread = 0;
+  QString FirstReason; // of the first server not read
   bool Ok = false;
 };
 
@@ -109,8 +114,11 @@ TRun RunCli(const QString& list, const QString& outFile, int loginTimeout) {
   QFile f(outFile);
   if (!f.open(QIODevice::ReadOnly)) return run;
   const QJsonArray servers = QJsonDocument::fromJson(f.readAll()).object()["servers"].toArray();
-  for (const QJsonValue& s : servers)
+  for (const QJsonValue& s : servers) {
     (s["read"].toBool() ? run.Read : run.Unread)++;
+    if (!s["read"].toBool() && run.FirstReason.isEmpty())
+      run.FirstReason = s["server"].toString() + ": " + s["reason"].toString();
+  }
   run.Ok = WIFEXITED(status);
   return run;
 }
@@ -137,8 +145,15 @@ int main(int argc, char* argv[]) {
     if (!f.open(QIODevice::WriteOnly)) return 1;
     f.write(kScenario);
   }
+  std::printf("login time-out %d s, --jobs %d; times are medians of 3 runs\n", timeout, kJobs);
   std::printf("servers  silent  answering-only s  run s  bound s  within  peak MB  read/unread\n");
-  bool allWithin = true;
+  bool complete = true;
+  QList<double> peaks;
+  double run200 = 0, bound200 = 0;
+  const auto median = [](QList<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+  };
   for (const int total : {50, 100, 200}) {
     const int silent = total / 10;
     TSim sim;
@@ -153,17 +168,48 @@ int main(int argc, char* argv[]) {
     const QString answeringList = dir.filePath("answering"), allList = dir.filePath("all");
     if (!WriteList(answeringList, sim.Answering) || !WriteList(allList, all)) return 1;
 
-    const TRun rest = RunCli(answeringList, dir.filePath("out1.json"), timeout);
-    const TRun run = RunCli(allList, dir.filePath("out2.json"), timeout);
-    const double bound = timeout * std::ceil(double(silent) / kJobs) + rest.Seconds;
-    const bool within = run.Seconds <= bound;
-    allWithin = allWithin && within && run.Read == total - silent && run.Unread == silent;
-    std::printf("%7d  %6d  %16.2f  %5.2f  %7.2f  %6s  %7.1f  %d/%d\n", total, silent, rest.Seconds,
-                run.Seconds, bound, within ? "yes" : "NO", double(run.PeakKB) / 1024.0, run.Read,
-                run.Unread);
+    QList<double> rest, runs, peak;
+    for (int i = 0; i < 3; ++i) {
+      const TRun r = RunCli(answeringList, dir.filePath("out1.json"), timeout);
+      const TRun a = RunCli(allList, dir.filePath("out2.json"), timeout);
+      const bool right = r.Ok && a.Ok && r.Read == total - silent && a.Read == total - silent &&
+                         a.Unread == silent;
+      if (!right)
+        std::fprintf(stderr, "run %d: %d/%d answering servers read (%s), %d/%d of all (%s)\n",
+                     i + 1, r.Read, total - silent, qPrintable(r.FirstReason), a.Read, total,
+                     qPrintable(a.FirstReason));
+      complete = complete && right;
+      rest << r.Seconds;
+      runs << a.Seconds;
+      peak << double(a.PeakKB) / 1024.0;
+    }
+    const double bound = timeout * std::ceil(double(silent) / kJobs) + median(rest);
+    const double run = median(runs);
+    peaks << median(peak);
+    std::printf("%7d  %6d  %16.2f  %5.2f  %7.2f  %6s  %7.1f  %s\n", total, silent, median(rest),
+                run, bound, run <= bound ? "yes" : "NO", peaks.last(), complete ? "ok" : "WRONG");
     std::fflush(stdout);
+    if (total == 200) {
+      run200 = run;
+      bound200 = bound;
+    }
     sim.Process.terminate();
     sim.Process.waitForFinished();
   }
-  return allWithin ? 0 : 1;
+  // Linear growth: the memory each added server costs stays about the same from 50 to 100 and
+  // from 100 to 200 servers.
+  const double perServerLow = (peaks[1] - peaks[0]) / 50.0,
+               perServerHigh = (peaks[2] - peaks[1]) / 100.0;
+  const double growth = perServerLow > 0 ? perServerHigh / perServerLow : 0;
+  std::printf("peak memory per added server: %.3f MB (50 to 100), %.3f MB (100 to 200)\n",
+              perServerLow, perServerHigh);
+  Bench::Target("velmora-cli, 200 servers, 20 silent", "<= T*ceil(20/16) + answering",
+                Bench::Format("%.2f s", run200) + " (bound " + Bench::Format("%.2f s", bound200) +
+                    ")",
+                Bench::Format("%.2f", run200 / bound200), run200 <= bound200);
+  Bench::Target("velmora-cli, peak memory per server", "linear: 100-200 vs 50-100 <= 1.5",
+                Bench::Format("%.3f MB", perServerHigh), Bench::Format("%.2f", growth),
+                growth > 0 && growth <= 1.5);
+  if (!complete) std::fprintf(stderr, "a run did not read the servers it should have\n");
+  return complete ? 0 : 1;
 }
