@@ -72,8 +72,9 @@ QString ReasonsText(const TCliDatabase& db) {
   return r.join(QStringLiteral("; "));
 }
 
+// Empty for a database that was not judged.
 QString DatabaseLevelName(const TCliDatabase& db) {
-  return CliLevelName(CliLevel(db.Verdict.Level));
+  return db.Judged ? CliLevelName(CliLevel(db.Verdict.Level)) : QString();
 }
 
 } // namespace
@@ -120,7 +121,7 @@ QString FormatTable(const QVector<TCliServer>& servers) {
                           : f.LogBackupRead ? QStringLiteral("never")
                                             : QString(),
                           f.ReuseWaitDesc,
-                          DatabaseLevelName(db)};
+                          db.Judged ? DatabaseLevelName(db) : QStringLiteral("-")};
       for (const TVerdictReason& r : db.Verdict.Reasons)
         findings << QStringLiteral("%1/%2: %3: %4")
                         .arg(ServerLabel(s), db.Name, CliLevelName(CliLevel(r.Level)), r.Line());
@@ -249,8 +250,9 @@ QByteArray FormatJson(const QVector<TCliServer>& servers, const TVerdictThreshol
                     {QStringLiteral("last_log_backup"), OptionalText(Iso(f.LastLogBackup))},
                     {QStringLiteral("log_backup_age_seconds"), Optional(db.LogBackupAgeSeconds())},
                     {QStringLiteral("log_reuse_wait"), OptionalText(f.ReuseWaitDesc)},
-                    {QStringLiteral("verdict"), DatabaseLevelName(db)},
-                    {QStringLiteral("level"), int(db.Verdict.Level)},
+                    {QStringLiteral("verdict"), OptionalText(DatabaseLevelName(db))},
+                    {QStringLiteral("level"),
+                     db.Judged ? QJsonValue(int(db.Verdict.Level)) : QJsonValue(QJsonValue::Null)},
                     {QStringLiteral("reasons"), reasons}};
       if (db.HasDetails) o.insert(QStringLiteral("details"), DetailsJson(db.Details));
       dbs.append(o);
@@ -385,7 +387,7 @@ QString FormatPrometheus(const QVector<TCliServer>& servers) {
         sample(backup, dl, QString::number(*age));
       else if (f.LogBackupRead && !f.LastLogBackup.isValid())
         sample(backup, dl, QStringLiteral("+Inf"));
-      sample(level, dl, QString::number(int(db.Verdict.Level)));
+      if (db.Judged) sample(level, dl, QString::number(int(db.Verdict.Level)));
     }
   }
   QString out;
@@ -431,7 +433,7 @@ TNagiosResult FormatNagios(const QVector<TCliServer>& servers, const TVerdictThr
     for (const TCliDatabase& db : s.Databases) {
       ++databases;
       const TCliLevel level = CliLevel(db.Verdict.Level);
-      ++counts[int(level)];
+      if (db.Judged) ++counts[int(level)];
       if (level != TCliLevel::OK) {
         const QString text = QStringLiteral("%1/%2: %3: %4")
                                  .arg(s.Target.Server, db.Name, CliLevelName(level),

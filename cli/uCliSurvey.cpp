@@ -1,6 +1,5 @@
 #include "cli/uCliSurvey.h"
 
-#include "datastore/uLogQueries.h"
 #include "session/uLogReader.h"
 
 #include <QCoreApplication>
@@ -163,8 +162,6 @@ TCliServer SurveyServer(const TCliTarget& target, const TSurveyOptions& options)
   if (!connect.VersionOutcome.IsOk()) s.Notes << connect.VersionOutcome.Text;
   s.Version = connect.VersionName;
   s.Edition = connect.Edition;
-  const QString version = ProductVersion(s.Version);
-  const int major = version.section(u'.', 0, 0).toInt();
 
   const TOverviewSnapshot overview = reader.ReadOverview();
   if (!overview.Outcome.IsOk()) return fail(overview.Outcome.Text);
@@ -179,7 +176,9 @@ TCliServer SurveyServer(const TCliTarget& target, const TSurveyOptions& options)
     TCliDatabase db;
     db.Name = row.Name;
     db.Facts.Name = row.Name;
-    db.Facts.ServerMajor = major;
+    db.Facts.ServerMajor = overview.Health.ServerVersion.isEmpty()
+                               ? ProductVersion(s.Version).section(u'.', 0, 0).toInt()
+                               : overview.Health.ServerVersion.section(u'.', 0, 0).toInt();
     db.State = (row.Status & 512) ? QStringLiteral("OFFLINE") : QString();
     index.insert(row.Name.toLower(), int(s.Databases.size()));
     s.Databases.push_back(std::move(db));
@@ -198,67 +197,28 @@ TCliServer SurveyServer(const TCliTarget& target, const TSurveyOptions& options)
       db->Facts.LogUsedPercent = row.UsedPercent;
     }
 
-  bool haveVlfs = false;
-  if (LogQueries::HasCatalogViews(version)) {
-    TOutcome o = reader.RunQuery(
-        LogQueries::Databases(), "read the databases (sys.databases)", nullptr, [&](TResultSet& q) {
-          const int name = q.FieldIndex(QStringLiteral("name")),
-                    state = q.FieldIndex(QStringLiteral("state")),
-                    recovery = q.FieldIndex(QStringLiteral("recovery_model_desc")),
-                    wait = q.FieldIndex(QStringLiteral("log_reuse_wait")),
-                    waitDesc = q.FieldIndex(QStringLiteral("log_reuse_wait_desc")),
-                    now = q.FieldIndex(QStringLiteral("server_time"));
-          if (name < 0) return;
-          for (q.First(); !q.Eof(); q.Next()) {
-            TCliDatabase* db = find(q.AsString(name));
-            if (!db) continue;
-            if (state >= 0 && !q.IsNull(state)) db->State = StateName(q.AsInteger(state));
-            if (recovery >= 0) db->Facts.RecoveryModel = q.AsString(recovery);
-            if (wait >= 0 && !q.IsNull(wait)) db->Facts.ReuseWait = q.AsInteger(wait);
-            if (waitDesc >= 0) db->Facts.ReuseWaitDesc = q.AsString(waitDesc);
-            if (now >= 0) db->Facts.Now = q.AsDateTime(now);
-          }
-        });
-    if (EndsReading(o)) return fail(o.Text);
-    if (!o.IsOk()) s.Notes << o.Text;
-
-    QHash<QString, QDateTime> backups;
-    o = reader.RunQuery(LogQueries::LastLogBackups(), "read the backup history (msdb)", nullptr,
-                        [&](TResultSet& q) {
-                          const int name = q.FieldIndex(QStringLiteral("database_name")),
-                                    last = q.FieldIndex(QStringLiteral("last_log_backup"));
-                          if (name < 0 || last < 0) return;
-                          for (q.First(); !q.Eof(); q.Next())
-                            backups.insert(q.AsString(name).toLower(), q.AsDateTime(last));
-                        });
-    if (EndsReading(o)) return fail(o.Text);
-    if (o.IsOk())
-      for (TCliDatabase& db : s.Databases) {
-        db.Facts.LogBackupRead = true;
-        db.Facts.LastLogBackup = backups.value(db.Name.toLower());
-      }
-    else
-      s.Notes << o.Text;
+  // The window's own reading of recovery models, reuse waits, log backups and VLF counts.
+  const TLogHealthSnapshot& health = overview.Health;
+  for (const TLogHealthSource* source : {&health.Databases, &health.Backups, &health.Stats}) {
+    if (!source->Supported) continue;
+    if (EndsReading(source->Outcome)) return fail(source->Outcome.Text);
+    if (!source->Outcome.IsOk()) s.Notes << source->Outcome.Text;
   }
-  if (LogQueries::HasLogDmvs(version)) {
-    const TOutcome o =
-        reader.RunQuery(LogQueries::LogStats(), "read the VLF counts (sys.dm_db_log_stats)",
-                        "VIEW SERVER STATE", [&](TResultSet& q) {
-                          const int name = q.FieldIndex(QStringLiteral("name")),
-                                    total = q.FieldIndex(QStringLiteral("total_vlf_count")),
-                                    active = q.FieldIndex(QStringLiteral("active_vlf_count"));
-                          if (name < 0 || total < 0 || active < 0) return;
-                          for (q.First(); !q.Eof(); q.Next())
-                            if (TCliDatabase* db = find(q.AsString(name))) {
-                              db->Facts.VlfCount = q.AsLargeInt(total);
-                              db->ActiveVlfCount = q.AsLargeInt(active);
-                            }
-                        });
-    if (EndsReading(o)) return fail(o.Text);
-    if (!o.IsOk())
-      s.Notes << o.Text;
-    else
-      haveVlfs = true;
+  const bool backupsRead = health.Backups.Supported && health.Backups.Outcome.IsOk();
+  const bool haveVlfs = health.Stats.Supported && health.Stats.Outcome.IsOk();
+  for (TCliDatabase& db : s.Databases) {
+    db.Facts.Now = health.ServerTime;
+    const auto it = health.Rows.constFind(db.Name);
+    if (it == health.Rows.cend()) continue;
+    const TLogHealthRow& row = *it;
+    if (row.InCatalog) db.State = StateName(row.State);
+    db.Facts.RecoveryModel = row.RecoveryModel;
+    if (row.ReuseWait >= 0) db.Facts.ReuseWait = row.ReuseWait;
+    db.Facts.ReuseWaitDesc = row.ReuseWaitDesc;
+    db.Facts.LogBackupRead = row.LogBackupKnown || backupsRead;
+    db.Facts.LastLogBackup = row.LastLogBackup;
+    if (row.VlfCount >= 0) db.Facts.VlfCount = row.VlfCount;
+    if (row.ActiveVlfCount >= 0) db.ActiveVlfCount = row.ActiveVlfCount;
   }
   if (!haveVlfs && !options.Details)
     s.Notes << Tr("VLF counts need sys.dm_db_log_stats (SQL Server 2016 SP2 or later) and VIEW "
@@ -272,8 +232,11 @@ TCliServer SurveyServer(const TCliTarget& target, const TSurveyOptions& options)
     AddDetailsToFacts(db);
   }
 
-  for (TCliDatabase& db : s.Databases)
-    db.Verdict = JudgeDatabase(db.Facts, options.Thresholds);
+  // As in the window, a database that is not online gets no verdict: it has no log figures.
+  for (TCliDatabase& db : s.Databases) {
+    db.Judged = db.State.isEmpty() || db.State == u"ONLINE";
+    if (db.Judged) db.Verdict = JudgeDatabase(db.Facts, options.Thresholds);
+  }
   s.Read = true;
   return done();
 }

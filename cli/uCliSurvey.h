@@ -39,6 +39,7 @@ struct TCliDatabase {
   QString State; // sys.databases state_desc ("ONLINE", "OFFLINE", ...); empty: not read
   TDatabaseFacts Facts;
   std::optional<std::int64_t> ActiveVlfCount;
+  bool Judged = false; // false: not online, no verdict (as in the window)
   TVerdict Verdict;
   // With --details, for the one database asked for.
   bool HasDetails = false;

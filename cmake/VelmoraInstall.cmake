@@ -6,7 +6,7 @@ set(CMAKE_INSTALL_DOCDIR share/doc/velmora)
 include(GNUInstallDirs)
 
 set(VELMORA_APP_ID "com.quorvix.velmora")
-install(TARGETS Velmora RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS Velmora velmora-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # Whatever the build type, the installed command is `velmora`.
 install(CODE "
   set(_dir \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
@@ -48,19 +48,26 @@ install(FILES ${CMAKE_BINARY_DIR}/dist/${VELMORA_APP_ID}.metainfo.xml
 string(TIMESTAMP VELMORA_MAN_DATE "%Y-%m-%d" UTC)
 string(TIMESTAMP VELMORA_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 configure_file(dist/velmora.1 ${CMAKE_BINARY_DIR}/dist/velmora.1 @ONLY)
+configure_file(dist/velmora-cli.1 ${CMAKE_BINARY_DIR}/dist/velmora-cli.1 @ONLY)
 configure_file(dist/changelog ${CMAKE_BINARY_DIR}/dist/changelog @ONLY)
 configure_file(dist/copyright.in ${CMAKE_BINARY_DIR}/dist/copyright @ONLY)
 find_program(GZIP_PROGRAM gzip REQUIRED)
 add_custom_command(
-  OUTPUT ${CMAKE_BINARY_DIR}/dist/velmora.1.gz ${CMAKE_BINARY_DIR}/dist/changelog.gz
+  OUTPUT ${CMAKE_BINARY_DIR}/dist/velmora.1.gz ${CMAKE_BINARY_DIR}/dist/velmora-cli.1.gz
+         ${CMAKE_BINARY_DIR}/dist/changelog.gz
   COMMAND ${GZIP_PROGRAM} -n -9 -c ${CMAKE_BINARY_DIR}/dist/velmora.1 >
           ${CMAKE_BINARY_DIR}/dist/velmora.1.gz
+  COMMAND ${GZIP_PROGRAM} -n -9 -c ${CMAKE_BINARY_DIR}/dist/velmora-cli.1 >
+          ${CMAKE_BINARY_DIR}/dist/velmora-cli.1.gz
   COMMAND ${GZIP_PROGRAM} -n -9 -c ${CMAKE_BINARY_DIR}/dist/changelog >
           ${CMAKE_BINARY_DIR}/dist/changelog.gz
-  DEPENDS ${CMAKE_BINARY_DIR}/dist/velmora.1 ${CMAKE_BINARY_DIR}/dist/changelog)
+  DEPENDS ${CMAKE_BINARY_DIR}/dist/velmora.1 ${CMAKE_BINARY_DIR}/dist/velmora-cli.1
+          ${CMAKE_BINARY_DIR}/dist/changelog)
 add_custom_target(velmora_docs ALL DEPENDS ${CMAKE_BINARY_DIR}/dist/velmora.1.gz
+                                           ${CMAKE_BINARY_DIR}/dist/velmora-cli.1.gz
                                            ${CMAKE_BINARY_DIR}/dist/changelog.gz)
-install(FILES ${CMAKE_BINARY_DIR}/dist/velmora.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_BINARY_DIR}/dist/velmora.1.gz ${CMAKE_BINARY_DIR}/dist/velmora-cli.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${CMAKE_BINARY_DIR}/dist/changelog.gz ${CMAKE_BINARY_DIR}/dist/copyright LICENSE
               THIRD-PARTY-NOTICES
         DESTINATION ${CMAKE_INSTALL_DOCDIR})

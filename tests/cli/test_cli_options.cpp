@@ -29,7 +29,8 @@ private slots:
     row("unknown format", {"-S", "a", "--format", "xml"}, 2);
     row("jobs zero", {"-S", "a", "--jobs", "0"}, 2);
     row("jobs not a number", {"-S", "a", "--jobs", "many"}, 2);
-    row("negative time-out", {"-S", "a", "--login-timeout", "-1"}, 2);
+    row("negative time-out", {"-S", "a", "--query-timeout", "-1"}, 2);
+    row("no login deadline", {"-S", "a", "--login-timeout", "0"}, 2);
     row("details without database", {"-S", "a", "--details"}, 2);
     row("bad warning", {"-S", "a", "--warning", "used=lots", "--format", "nagios"}, 3);
     row("percent above 100", {"-S", "a", "--critical", "120"}, 2);

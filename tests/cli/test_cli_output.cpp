@@ -26,6 +26,7 @@ TCliDatabase Database(const QString& name, double used, std::int64_t vlfs, TVerd
   db.Facts.LogBackupRead = true;
   db.Facts.Now = QDateTime(QDate(2026, 3, 2), QTime(12, 0));
   db.Facts.LastLogBackup = db.Facts.Now.addSecs(-600);
+  db.Judged = true;
   db.Verdict.Level = level;
   if (level != TVerdictLevel::OK)
     db.Verdict.Reasons.push_back(
@@ -54,9 +55,12 @@ TCliServer Unreachable(const QString& server, const QString& reason) {
 QVector<TCliServer> Fixture() {
   TCliDatabase never = Database(QStringLiteral("Payroll"), 10, 4, TVerdictLevel::OK);
   never.Facts.LastLogBackup = QDateTime();
+  TCliDatabase offline; // no figures and no verdict
+  offline.Name = offline.Facts.Name = QStringLiteral("Archive");
+  offline.State = QStringLiteral("OFFLINE");
   return {Answering(QStringLiteral("sql1,1433"),
                     {Database(QStringLiteral("Sales"), 78.5, 32, TVerdictLevel::Warning), never,
-                     Database(kAwkward, 12, 4, TVerdictLevel::OK)}),
+                     Database(kAwkward, 12, 4, TVerdictLevel::OK), offline}),
           Unreachable(QStringLiteral("sql2\\\"inst"), QStringLiteral("Login timeout, \"x\"\n"))};
 }
 
@@ -124,8 +128,11 @@ private slots:
     QCOMPARE(first.value("read").toBool(), true);
     QCOMPARE(first.value("status").toString(), QStringLiteral("WARNING"));
     const QJsonArray dbs = first.value("databases").toArray();
-    QCOMPARE(dbs.size(), 3);
+    QCOMPARE(dbs.size(), 4);
     QCOMPARE(dbs[0]["verdict"].toString(), QStringLiteral("WARNING"));
+    QVERIFY(dbs[3]["verdict"].isNull()); // offline: not judged, not "OK"
+    QVERIFY(dbs[3]["level"].isNull());
+    QVERIFY(dbs[3]["log_used_percent"].isNull());
     QCOMPARE(dbs[0]["level"].toInt(), 1);
     QCOMPARE(dbs[0]["log_used_percent"].toDouble(), 78.5);
     QCOMPARE(dbs[0]["log_backup_age_seconds"].toInteger(), 600);
@@ -144,7 +151,7 @@ private slots:
     bool ok = false;
     const QList<QStringList> rows = ReadCsv(FormatCsv(Fixture()), &ok);
     QVERIFY(ok);
-    QCOMPARE(rows.size(), 1 + 3 + 1);
+    QCOMPARE(rows.size(), 1 + 4 + 1);
     for (const QStringList& r : rows)
       QCOMPARE(r.size(), rows[0].size());
     const qsizetype database = rows[0].indexOf(QStringLiteral("database")),
@@ -152,9 +159,10 @@ private slots:
                     reasons = rows[0].indexOf(QStringLiteral("reasons"));
     QCOMPARE(rows[1][verdict], QStringLiteral("WARNING"));
     QCOMPARE(rows[3][database], kAwkward);
-    QCOMPARE(rows[4][0], QStringLiteral("sql2\\\"inst"));
-    QCOMPARE(rows[4][verdict], QStringLiteral("UNKNOWN"));
-    QCOMPARE(rows[4][reasons], QStringLiteral("Login timeout, \"x\"\n"));
+    QCOMPARE(rows[4][verdict], QString());
+    QCOMPARE(rows[5][0], QStringLiteral("sql2\\\"inst"));
+    QCOMPARE(rows[5][verdict], QStringLiteral("UNKNOWN"));
+    QCOMPARE(rows[5][reasons], QStringLiteral("Login timeout, \"x\"\n"));
   }
 
   void prometheusFollowsTheExpositionGrammar() {
@@ -206,6 +214,7 @@ private slots:
         "velmora_log_size_bytes{server=\"sql1,1433\",database=\"Sales\"} 67108864\n"));
     QVERIFY(text.contains(
         "velmora_database_verdict_level{server=\"sql1,1433\",database=\"Sales\"} 1\n"));
+    QVERIFY(!text.contains("database=\"Archive\"")); // offline: nothing to measure or judge
   }
 
   void nagiosStatusAndExitCode_data() {

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QSocketNotifier>
+#include <QTcpServer>
 #include <QTimer>
 
 #include <csignal>
@@ -42,7 +43,8 @@ void Complain(const QString& line) {
 // the file can tell its own change from an earlier one.
 class TReloader : public QObject {
 public:
-  TReloader(const QString& path, TSimServer* server) : FPath(path), FServer(server) {
+  TReloader(const QString& path, QList<TSimServer*> servers)
+      : FPath(path), FServers(std::move(servers)) {
     FWatcher.addPath(path);
     FWatcher.addPath(QFileInfo(path).absolutePath());
     // Editors and QSaveFile replace the file; watching the folder catches that, and a short
@@ -78,13 +80,14 @@ public:
     for (const QString& w : warnings)
       Say(QStringLiteral("warning: %1").arg(w));
     FLastHash = hash;
-    FServer->SetScenario(std::move(scenario));
+    for (TSimServer* server : FServers)
+      server->SetScenario(scenario);
     Say(QStringLiteral("reloaded %1").arg(QString::fromLatin1(hash.toHex())));
   }
 
 private:
   QString FPath;
-  TSimServer* FServer;
+  QList<TSimServer*> FServers;
   QFileSystemWatcher FWatcher;
   QTimer FDebounce;
   QByteArray FLastHash;
@@ -123,7 +126,16 @@ int main(int argc, char* argv[]) {
       QStringLiteral("A name (DNS name or IP address) in the server's certificate; repeatable. "
                      "Default: localhost, 127.0.0.1 and ::1."),
       QStringLiteral("name"));
-  parser.addOptions({scenarioOpt, portOpt, ssrpOpt, logOpt, tlsDirOpt, tlsNameOpt});
+  const QCommandLineOption extraOpt(
+      QStringLiteral("extra-ports"),
+      QStringLiteral("Also play the scenario on this many more free ports (benchmarks)."),
+      QStringLiteral("n"), QStringLiteral("0"));
+  const QCommandLineOption silentOpt(
+      QStringLiteral("silent-ports"),
+      QStringLiteral("Also listen on this many free ports that never answer (benchmarks)."),
+      QStringLiteral("n"), QStringLiteral("0"));
+  parser.addOptions(
+      {scenarioOpt, portOpt, ssrpOpt, logOpt, tlsDirOpt, tlsNameOpt, extraOpt, silentOpt});
   if (!parser.parse(QCoreApplication::arguments())) {
     Complain(parser.errorText());
     return 2;
@@ -147,6 +159,17 @@ int main(int argc, char* argv[]) {
       Complain(QStringLiteral("--ssrp-port must be a number from 0 to 65535"));
       return 2;
     }
+  }
+
+  const uint extraPorts = parser.value(extraOpt).toUInt(&ok);
+  if (!ok || extraPorts > 10000) {
+    Complain(QStringLiteral("--extra-ports must be a number from 0 to 10000"));
+    return 2;
+  }
+  const uint silentPorts = parser.value(silentOpt).toUInt(&ok);
+  if (!ok || silentPorts > 10000) {
+    Complain(QStringLiteral("--silent-ports must be a number from 0 to 10000"));
+    return 2;
   }
 
   const QString scenarioPath = QFileInfo(parser.value(scenarioOpt)).absoluteFilePath();
@@ -208,7 +231,35 @@ int main(int argc, char* argv[]) {
     Say(QStringLiteral("ssrp on 127.0.0.1:%1").arg(ssrp->Port()));
   }
 
-  TReloader reloader(scenarioPath, &server);
+  // More servers from one process: the same scenario (and reloads) on free ports, each with
+  // its own fault counters and SPIDs; and ports whose connections are never accepted, so a
+  // client's connection completes but nothing ever answers.
+  std::vector<std::unique_ptr<TSimServer>> extras;
+  QList<TSimServer*> all{&server};
+  for (uint i = 0; i < extraPorts; ++i) {
+    auto extra = std::make_unique<TSimServer>(scenario);
+    extra->SetTls(tls);
+    if (!extra->Listen(0, &error)) {
+      Complain(QStringLiteral("cannot listen on another port: %1").arg(error));
+      return 1;
+    }
+    Say(QStringLiteral("also listening on 127.0.0.1:%1").arg(extra->Port()));
+    all << extra.get();
+    extras.push_back(std::move(extra));
+  }
+  std::vector<std::unique_ptr<QTcpServer>> silent;
+  for (uint i = 0; i < silentPorts; ++i) {
+    auto mute = std::make_unique<QTcpServer>();
+    if (!mute->listen(QHostAddress::LocalHost, 0)) {
+      Complain(QStringLiteral("cannot listen on another port: %1").arg(mute->errorString()));
+      return 1;
+    }
+    mute->pauseAccepting();
+    Say(QStringLiteral("silent on 127.0.0.1:%1").arg(mute->serverPort()));
+    silent.push_back(std::move(mute));
+  }
+
+  TReloader reloader(scenarioPath, all);
 
   // Signals arrive through a pipe so that the work happens on the event loop.
   if (::pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
