@@ -8,6 +8,8 @@
 #include <windows.h>
 
 #include <shlobj.h>
+#else
+#include <csignal>
 #endif
 
 namespace {
@@ -81,13 +83,23 @@ const QString& UserSettingsFile() {
   return AppFolders().settingsFile;
 }
 
+void IgnoreFileSizeLimitSignal() {
+#ifndef Q_OS_WIN
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
+}
+
 void InitApplicationFolders(const QString& userBase, const QString& commonBase) {
   Folders& f = AppFolders();
   f.user = WithSuffix(userBase.isEmpty() ? UserConfigBase() : userBase);
   EnsureFolder(f.user);
   f.settingsFile = f.user.isEmpty() ? QString() : f.user + QStringLiteral("settings.ini");
   f.common = WithSuffix(commonBase.isEmpty() ? SystemWideConfigBase() : commonBase);
+#ifdef Q_OS_WIN
   EnsureFolder(f.common);
+#endif
+  // Elsewhere the all-users folder belongs to the administrator and the package manager: the
+  // program only reads what is there and never creates anything under /etc/xdg.
 }
 
 QString FormatByteSize(std::int64_t bytes) {

@@ -26,7 +26,12 @@ const QString& UserDataFolder();
 const QString& CommonDataFolder();
 const QString& UserSettingsFile();
 
-// Computes the folders and creates them; a folder that cannot be created is ignored.
+// Called once at start-up: a write beyond the file-size limit (ulimit -f) then fails with an
+// error the caller reports, instead of SIGXFSZ ending the process.
+void IgnoreFileSizeLimitSignal();
+
+// Computes the folders and creates the per-user one (on Windows the all-users one too); a
+// folder that cannot be created is ignored.
 // Empty arguments mean the platform's own locations.
 void InitApplicationFolders(const QString& userBase = QString(),
                             const QString& commonBase = QString());

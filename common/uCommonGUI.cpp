@@ -1,5 +1,6 @@
 #include "common/uCommonGUI.h"
 
+#include "common/udmCommon.h"
 #include "forms/ufrmMessageBox.h"
 #include "platform/gui/uHeaderPanel.h"
 #include "platform/gui/uModalHook.h"
@@ -113,6 +114,24 @@ void OpenLink(const QString& Link) {
   }
   TfrmMessageBox box(QApplication::activeWindow());
   box.ShowError(caption, text);
+}
+
+void ReportSettingsSaveFailures(TdmMain& store) {
+  QObject::connect(
+      &store, &TdmMain::SaveFailed, &store, [](const QString& fileName, const QString& reason) {
+        const QString caption =
+            QCoreApplication::translate("Settings", "Failed to save the settings");
+        const QString text =
+            QCoreApplication::translate("Settings", "The settings could not be written to the "
+                                                    "file:") +
+            QStringLiteral("\r\n\r\n") + fileName + QStringLiteral("\r\n\r\n") + reason;
+        if (frmMessageBox) {
+          frmMessageBox->ShowError(caption, text);
+          return;
+        }
+        TfrmMessageBox box(QApplication::activeWindow());
+        box.ShowError(caption, text);
+      });
 }
 
 // --- System font ---------------------------------------------------------------------------

@@ -24,6 +24,11 @@ bool RunGuarded(const std::function<void()>& handler);
 
 class QFont;
 class QWidget;
+class TdmMain;
+
+// Shows each failed write of the settings file (TdmMain::SaveFailed) in the message box,
+// with the file's path and the reason.
+void ReportSettingsSaveFailures(TdmMain& store);
 
 // Opens a web address, a mailto link or a file with the desktop shell (ShellOpener()); when
 // the shell refuses, says so in the message box. A refusal while the message box is already

@@ -1,5 +1,7 @@
 #include "common/udmCommon.h"
 
+#include <QDir>
+
 TdmMain* dmMain = nullptr;
 
 namespace {
@@ -34,6 +36,28 @@ int TdmMain::GetSettingInteger(const QString& key, int defaultValue) const {
   if (text.isEmpty()) return 0;
   if (const std::optional<int> value = ParseDecimalInteger(text)) return *value;
   throw TConversionError(tr("'%1' is not a valid integer value").arg(text).toStdString());
+}
+
+TVerdictThresholds TdmMain::VerdictThresholds() const {
+  TVerdictThresholds t;
+  const auto read = [this](const TIntegerSetting& s, int& value) {
+    try {
+      value = GetSettingInteger(s);
+    } catch (const TConversionError&) {
+      value = s.Default; // a typing error in the file must not silence the verdict
+    }
+  };
+  read(Settings::VerdictLogUsedWarningPercent, t.LogUsedWarningPercent);
+  read(Settings::VerdictLogUsedCriticalPercent, t.LogUsedCriticalPercent);
+  read(Settings::VerdictVlfWarningAbove, t.VlfWarningAbove);
+  read(Settings::VerdictVlfCriticalFrom, t.VlfCriticalFrom);
+  read(Settings::VerdictLogBackupWarningMinutes, t.LogBackupWarningMinutes);
+  read(Settings::VerdictLogBackupCriticalMinutes, t.LogBackupCriticalMinutes);
+  read(Settings::VerdictGrowthCheckLogAboveMB, t.GrowthCheckLogAboveMB);
+  read(Settings::VerdictSmallGrowthBelowMB, t.SmallGrowthBelowMB);
+  read(Settings::VerdictMaxSizeMarginPercent, t.MaxSizeMarginPercent);
+  read(Settings::VerdictOpenTransactionWarningMinutes, t.OpenTransactionWarningMinutes);
+  return t;
 }
 
 void TdmMain::SetSettingInteger(const QString& key, int value) {
@@ -79,7 +103,19 @@ QString TdmMain::AddRecentConnection(const QString& list, const TSQLConnectionPr
 void TdmMain::SaveRecentConnection(const TSQLConnectionProperties& props) {
   const QString key = QString::fromLatin1(Settings::ConnectionListSQL.Key);
   SetSettingString(key, AddRecentConnection(GetSettingString(Settings::ConnectionListSQL), props));
-  iniUser.Flush(); // failure is silent: the values stay in memory for the next write
+  SaveSettings();
+}
+
+bool TdmMain::SaveSettings() {
+  if (iniUser.Flush()) {
+    m_reportedFailure.clear();
+    return true;
+  }
+  const QString reason = iniUser.LastError();
+  if (reason.isEmpty() || reason == m_reportedFailure) return false;
+  m_reportedFailure = reason;
+  Q_EMIT SaveFailed(QDir::toNativeSeparators(iniUser.FileName()), reason);
+  return false;
 }
 
 QString TdmMain::GetGlobalSetting(const QString& name, const QString& defaultValue) const {

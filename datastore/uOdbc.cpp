@@ -171,6 +171,12 @@ bool TOdbcConnection::IsDead() const {
   return OdbcSucceeded(rc) && dead == SQL_CD_TRUE;
 }
 
+void TOdbcConnection::Swap(TOdbcConnection& other) noexcept {
+  std::swap(m_env, other.m_env);
+  std::swap(m_dbc, other.m_dbc);
+  std::swap(m_open, other.m_open);
+}
+
 void TOdbcConnection::Close() {
   if (m_open) SQLDisconnect(m_dbc.Get());
   m_open = false;

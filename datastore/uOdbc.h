@@ -101,6 +101,8 @@ public:
   TOdbcConnection& operator=(const TOdbcConnection&) = delete;
 
   const std::shared_ptr<TOdbcEnvironment>& Environment() const { return m_env; }
+  // Exchanges everything with another connection (a login done elsewhere becomes this one's).
+  void Swap(TOdbcConnection& other) noexcept;
 
   // Opens without any prompt. Returns the informational records of the login (for example the
   // changed database context); throws TOdbcError on failure and leaves the connection closed.

@@ -110,6 +110,7 @@ TOdbcConnectionString BuildConnectionString(const TSQLConnectionProperties& prop
 
   TServerAddress address;
   if (!ParseServerName(props.Instance, address, result.Error)) return result;
+  result.Host = address.Host;
 
   const std::pair<const char*, QString> fields[] = {
       {QT_TRANSLATE_NOOP("TDataStoreSQLServer", "server name"), props.Instance},

@@ -39,6 +39,7 @@ struct TOdbcConnectionString {
   TOdbcDriverFamily Family = TOdbcDriverFamily::FreeTDS;
   QString Text;  // the connection string; empty when Error is set
   QString Error; // why no connection string could be built
+  QString Host;  // the host the driver connects to (for the login's socket watch)
 };
 
 // Provider 0 picks the best registered driver; provider 1 ("MDAC") the plain one of the

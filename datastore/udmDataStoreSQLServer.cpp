@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr int kLoginTimeoutSeconds = 15;
 const char* const kApplicationName = "Tessaly GUI";
 
 QString Tr(const char* text) {
@@ -31,9 +30,10 @@ TOdbcConnectionString ApplyConnectionProperties(const TOdbcConnection& target,
 }
 
 std::vector<TOdbcDiagRecord> Open(TOdbcConnection& connection,
-                                  const TOdbcConnectionString& settings) {
+                                  const TOdbcConnectionString& settings, const TLoginLimits& limits,
+                                  const TLoginCancel* cancel = nullptr, TLoginEnd* end = nullptr) {
   if (!settings.Error.isEmpty()) throw TOdbcError(settings.Error);
-  return connection.Open(settings.Text, kLoginTimeoutSeconds);
+  return OpenWithinLimits(connection, settings.Text, settings.Host, limits, cancel, end);
 }
 
 // The text of a caught failure: all lines of the driver's records, or the error's own message.
@@ -87,13 +87,23 @@ struct TDataStoreSQLServer::Impl {
   std::mutex ActiveLock;
   SQLHSTMT Active = SQL_NULL_HSTMT;
   bool Cancelled = false;
+  // Cancel reaches a login too: every login of this store watches it.
+  TLoginCancel LoginCancel;
+  std::atomic<TLoginEnd> LastLoginEnd{TLoginEnd::Opened};
 
   // Opens a configured but closed connection first, as every access of the client does.
-  void EnsureOpen(std::vector<TOdbcDiagRecord>& info) {
+  void EnsureOpen(std::vector<TOdbcDiagRecord>& info, const TLoginLimits& limits) {
     if (Connection.IsOpen()) return;
     if (!Settings)
       throw TOdbcError(Tr("The data store is not connected: no server has been chosen yet."));
-    Append(info, Open(Connection, *Settings));
+    TLoginEnd end = TLoginEnd::DriverFailed;
+    try {
+      Append(info, Open(Connection, *Settings, limits, &LoginCancel, &end));
+    } catch (...) {
+      LastLoginEnd = end;
+      throw;
+    }
+    LastLoginEnd = end;
   }
 };
 
@@ -126,9 +136,14 @@ bool TDataStoreSQLServer::InitWithConnProps(TSQLConnectionProperties Props) {
   Connected = false;
   try {
     d->Settings = ApplyConnectionProperties(d->Connection, Props, QLatin1String(kApplicationName));
-    HandleInfoMessage(JoinDiagnostics(Open(d->Connection, *d->Settings), true));
+    TLoginEnd end = TLoginEnd::DriverFailed;
+    d->LastLoginEnd = end;
+    HandleInfoMessage(JoinDiagnostics(
+        Open(d->Connection, *d->Settings, LoginLimits, &d->LoginCancel, &end), true));
+    d->LastLoginEnd = end;
     Connected = true;
     const QString version = d->Connection.DbmsVersion();
+    ServerVersion = version;
     if (const std::optional<int> major = ::ServerMajorVersion(version)) {
       IsSQL2005OrNewer = *major >= 9;
       ServerMajorVersion = *major;
@@ -140,11 +155,21 @@ bool TDataStoreSQLServer::InitWithConnProps(TSQLConnectionProperties Props) {
 }
 
 bool TDataStoreSQLServer::TestConnection(TSQLConnectionProperties Props) {
+  TLoginEnd end = TLoginEnd::DriverFailed;
+  const bool passed = TestConnection(std::move(Props), &d->LoginCancel, &end);
+  d->LastLoginEnd = end;
+  return passed;
+}
+
+bool TDataStoreSQLServer::TestConnection(TSQLConnectionProperties Props, const TLoginCancel* cancel,
+                                         TLoginEnd* end) {
   Errors.clear();
+  if (end) *end = TLoginEnd::DriverFailed;
   try {
     // The client's defaults: no application name and no message handler.
     TOdbcConnection temporary;
-    Open(temporary, ApplyConnectionProperties(temporary, Props, QString()));
+    Open(temporary, ApplyConnectionProperties(temporary, Props, QString()), LoginLimits, cancel,
+         end);
     return true;
   } catch (const std::exception& e) {
     Errors << Tr("Error connecting to database (%1) on instance (%2): %3")
@@ -183,15 +208,25 @@ int TDataStoreSQLServer::QueryTimeout() const {
   return d->QueryTimeout;
 }
 
+void TDataStoreSQLServer::SetLoginTimeout(int seconds) {
+  LoginLimits.Deadline = std::chrono::seconds(seconds > 0 ? seconds : kDefaultLoginTimeoutSeconds);
+}
+
 void TDataStoreSQLServer::Cancel() {
   const std::lock_guard lock(d->ActiveLock);
   d->Cancelled = true;
+  d->LoginCancel.Cancel();
   if (d->Active != SQL_NULL_HSTMT) SQLCancel(d->Active);
 }
 
 void TDataStoreSQLServer::ResetCancel() {
   const std::lock_guard lock(d->ActiveLock);
   d->Cancelled = false;
+  d->LoginCancel.Reset();
+}
+
+TLoginEnd TDataStoreSQLServer::LastLoginEnd() const {
+  return d->LastLoginEnd;
 }
 
 namespace {
@@ -225,7 +260,7 @@ bool TDataStoreSQLServer::Run(const QString& text, bool openResult) {
   bool ok = true;
   LastFailure.clear();
   try {
-    d->EnsureOpen(info);
+    d->EnsureOpen(info, LoginLimits);
     TOdbcStatement statement(d->Connection);
     const SQLHSTMT stmt = statement.Handle();
     if (const int timeout = d->QueryTimeout; timeout > 0)
@@ -266,7 +301,7 @@ bool TDataStoreSQLServer::Run(const QString& text, bool openResult) {
 
 QString TDataStoreSQLServer::GetServerVersionName() {
   std::vector<TOdbcDiagRecord> info;
-  d->EnsureOpen(info);
+  d->EnsureOpen(info, LoginLimits);
   HandleInfoMessage(JoinDiagnostics(info, true));
   return ServerVersionName(d->Connection.DbmsVersion());
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The SQL Server data store over ODBC (unixODBC with FreeTDS or Microsoft's driver).
 
+#include "datastore/uLoginAttempt.h"
 #include "datastore/uOdbc.h"
 #include "datastore/uResultSet.h"
 #include "datastore/udmDataStoreBase.h"
@@ -17,6 +18,9 @@ public:
   bool ExecuteSQL() override;
   bool OpenQuery() override;
   bool TestConnection(TSQLConnectionProperties Props) override;
+  // The same, ended early when `cancel` is set (from any thread); *end says how it ended.
+  bool TestConnection(TSQLConnectionProperties Props, const TLoginCancel* cancel,
+                      TLoginEnd* end = nullptr);
   bool ExecuteStatement(const QString& Text) override;
 
   bool RunQuery(const QString& Text);
@@ -33,16 +37,28 @@ public:
   std::vector<TOdbcDiagRecord> LastFailure;
   // The server's major version read when the connection opened; 0 before.
   int ServerMajorVersion = 0;
+  // The dotted version the server gave when the connection opened ("13.00.5026"); empty before.
+  QString ServerVersion;
 
   // Seconds a statement or query may run before the client gives up (SQLSTATE HYT00); 0 waits
   // for ever. Applies from the next statement on.
   void SetQueryTimeout(int seconds);
   int QueryTimeout() const;
 
+  static constexpr int kDefaultLoginTimeoutSeconds = 15;
+  // Seconds a whole login may take (a wall-clock deadline, see uLoginAttempt.h); 0 means
+  // the default.
+  // Applies from the next connection on.
+  void SetLoginTimeout(int seconds);
+
   // Safe from any thread: interrupts the statement that runs now (the server gets an attention)
   // and refuses every later one with SQLSTATE HY008 until ResetCancel.
   void Cancel();
   void ResetCancel();
+  // How the last login of this store ended (a cancelled one: TLoginEnd::Canceled).
+  TLoginEnd LastLoginEnd() const;
+  // Every login of this store ends within these limits (uLoginAttempt.h).
+  TLoginLimits LoginLimits;
 
 private:
   // Appends one entry: all lines of one failed operation.

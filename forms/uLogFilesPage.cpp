@@ -8,6 +8,7 @@
 
 #include <QHeaderView>
 #include <QTableView>
+#include <limits>
 
 namespace {
 QVector<TGridColumn> FileColumns() {
@@ -37,6 +38,8 @@ QVector<TGridColumn> FileColumns() {
       col(TLogFilesPage::tr("Largest VLF (bytes)"), number, right, right, 0),
   };
   c[TLogFilesPage::colFileName].Elide = Qt::ElideMiddle;
+  // A path cut in the middle shows in full as the cell's tooltip.
+  c[TLogFilesPage::colFileName].HintWhenClipped = true;
   return c;
 }
 
@@ -76,14 +79,24 @@ void TLogFilesPage::Show(const TLogFilesPart& files, const TMemTable& vlf, bool 
     const TLogFileRow& f = files.Rows[row];
     m_model->SetCell(colFileID, row, f.FileId);
     m_model->SetCell(colFileName, row, f.FileName);
-    m_model->SetCell(colSize, row, FormatByteSize(f.SizePages * PageBytes));
-    m_model->SetCell(colMaxSize, row,
-                     f.MaxSizePages == -1 ? tr("unlimited")
-                                          : FormatByteSize(f.MaxSizePages * PageBytes));
-    if (f.Status & 0x100000)
+    // The sizes show as text ("1.000 GB") and sort by their bytes.
+    const std::int64_t size = f.SizePages * PageBytes;
+    m_model->SetCell(colSize, row, FormatByteSize(size));
+    m_model->SetSortKey(colSize, row, size);
+    if (f.MaxSizePages == -1) {
+      m_model->SetCell(colMaxSize, row, tr("unlimited"));
+      m_model->SetSortKey(colMaxSize, row, std::numeric_limits<qint64>::max());
+    } else {
+      m_model->SetCell(colMaxSize, row, FormatByteSize(f.MaxSizePages * PageBytes));
+      m_model->SetSortKey(colMaxSize, row, f.MaxSizePages * PageBytes);
+    }
+    if (f.Status & 0x100000) {
+      // A percentage has no byte value: these sort after the fixed steps, by their text.
       m_model->SetCell(colGrowth, row, tr("%1% increments").arg(f.Growth));
-    else
+    } else {
       m_model->SetCell(colGrowth, row, FormatByteSize(std::int64_t(f.Growth) * PageBytes));
+      m_model->SetSortKey(colGrowth, row, std::int64_t(f.Growth) * PageBytes);
+    }
     m_model->SetCell(colLogicalName, row, f.Name);
   }
 

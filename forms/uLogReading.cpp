@@ -43,8 +43,8 @@ bool IsLogSpaceHighlighted(QStringView name, double usedPercent) {
   return name != u"model" && name != u"master" && name != u"tempdb" && name != u"msdb";
 }
 
-QColor LogSpaceHighlightColor() {
-  return QColor(254, 224, 210);
+QColor LogSpaceHighlightColor(bool darkPalette) {
+  return darkPalette ? QColor(122, 44, 16) : QColor(254, 224, 210);
 }
 
 QString TrimBlanks(const QString& text) {
@@ -100,6 +100,32 @@ QString FormatBackupFinish(const QDateTime& finish) {
   return date + QLatin1Char(' ') + FormatLongTime(finish.time());
 }
 
+std::int64_t VLFSizeAt(const TMemTable& vlf, int row, int column) {
+  using Limits = std::numeric_limits<std::int64_t>;
+  const TFieldKind kind = vlf.Columns()[column].Kind;
+  if (kind == TFieldKind::Integer || kind == TFieldKind::Int64 || vlf.IsNull(row, column))
+    return vlf.IntegerAt(row, column);
+  const QVariant cell = vlf.Cell(row, column);
+  if (cell.typeId() == QMetaType::Double) {
+    const double d = cell.toDouble();
+    if (std::isnan(d)) return 0;
+    // 2^63 is exact as a double; anything from there on does not fit.
+    if (d >= 9223372036854775808.0) return Limits::max();
+    if (d < -9223372036854775808.0) return Limits::min();
+    return std::int64_t(d);
+  }
+  // Exact decimal text: its whole part, clamped to the 64-bit range (numeric(20,0) reaches
+  // 10^20 - 1).
+  static const QRegularExpression number(QStringLiteral("^([+-]?[0-9]+)(\\.[0-9]*)?$"));
+  const QRegularExpressionMatch m = number.match(TrimBlanks(cell.toString()));
+  if (!m.hasMatch()) return 0;
+  const QString whole = m.captured(1);
+  bool ok = false;
+  const qlonglong value = whole.toLongLong(&ok);
+  if (ok) return value;
+  return whole.startsWith(QLatin1Char('-')) ? Limits::min() : Limits::max();
+}
+
 QHash<std::int64_t, TVLFFileStats> ComputeVLFStats(const TMemTable& vlf) {
   QHash<std::int64_t, TVLFFileStats> stats;
   const int fileId = vlf.FieldIndex(QStringLiteral("FileId"));
@@ -115,7 +141,7 @@ QHash<std::int64_t, TVLFFileStats> ComputeVLFStats(const TMemTable& vlf) {
       s = &stats[file];
       lastFile = file;
     }
-    const std::int64_t size = vlf.IntegerAt(r, fileSize);
+    const std::int64_t size = VLFSizeAt(vlf, r, fileSize);
     s->Total += size;
     if (vlf.IntegerAt(r, status) == 2) ++s->Used;
     if (size > s->Largest) s->Largest = size;

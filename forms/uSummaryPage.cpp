@@ -2,9 +2,11 @@
 
 #include "forms/uLogFilesPage.h"
 #include "forms/uLogReading.h"
+#include "forms/uOverviewPage.h"
 #include "platform/gui/uNoticeStack.h"
 
 #include <QTreeWidget>
+#include <algorithm>
 
 TSummaryPage::TSummaryPage(QTreeWidget* list, TNoticeStack* notice, QObject* parent)
     : QObject(parent), m_list(list), m_notice(notice) {
@@ -13,9 +15,11 @@ TSummaryPage::TSummaryPage(QTreeWidget* list, TNoticeStack* notice, QObject* par
 }
 
 void TSummaryPage::BuildRows() {
-  const QStringList labels = {tr("Recovery model"),       tr("Last t-log backup"),
-                              tr("Log reuse wait desc."), tr("Oldest active transaction"),
-                              tr("# t-log files"),        tr("# virtual log files")};
+  const QStringList labels = {tr("Recovery model"),         tr("Last t-log backup"),
+                              tr("Log reuse wait desc."),   tr("Oldest active transaction"),
+                              tr("# t-log files"),          tr("# virtual log files"),
+                              tr("Oldest transaction age"), tr("Verdict"),
+                              tr("Log reuse wait means")};
   m_list->clear();
   for (int i = 0; i < labels.size(); ++i) {
     m_list->addTopLevelItem(
@@ -26,6 +30,8 @@ void TSummaryPage::BuildRows() {
 
 void TSummaryPage::ClearValues() {
   if (m_notice) m_notice->SetNotice(QString());
+  RemoveReasons();
+  if (QTreeWidgetItem* verdict = m_list->topLevelItem(itmVerdict)) verdict->setIcon(2, QIcon());
   for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
     QTreeWidgetItem* item = m_list->topLevelItem(i);
     if (!item->text(1).isEmpty()) item->setText(2, QString());
@@ -38,7 +44,68 @@ QString TSummaryPage::Value(int item) const {
 }
 
 void TSummaryPage::SetValue(int item, const QString& value) {
-  if (QTreeWidgetItem* i = m_list->topLevelItem(item)) i->setText(2, value);
+  if (QTreeWidgetItem* i = m_list->topLevelItem(item)) {
+    i->setText(2, value);
+    i->setToolTip(2, value); // the long ones do not fit the column
+  }
+}
+
+void TSummaryPage::RemoveReasons() {
+  while (m_list->topLevelItemCount() > itmFirstReason - 1)
+    delete m_list->takeTopLevelItem(m_list->topLevelItemCount() - 1);
+}
+
+int TSummaryPage::ReasonCount() const {
+  return std::max(0, m_list->topLevelItemCount() - itmFirstReason);
+}
+
+QString TSummaryPage::Reason(int index) const {
+  const QTreeWidgetItem* i = m_list->topLevelItem(itmFirstReason + index);
+  return i ? i->text(0) + QStringLiteral(": ") + i->text(2) : QString();
+}
+
+void TSummaryPage::ShowVerdict(const TVerdict& verdict, bool judged, const TDatabaseFacts& facts) {
+  RemoveReasons();
+  const QString dash = QStringLiteral("\u2014");
+  if (facts.OldestTransactionStart.isValid() && facts.Now.isValid()) {
+    const QDateTime start(facts.OldestTransactionStart.date(), facts.OldestTransactionStart.time(),
+                          Qt::UTC);
+    const QDateTime now(facts.Now.date(), facts.Now.time(), Qt::UTC);
+    const QString age = FormatAge(start.secsTo(now));
+    SetValue(itmTransactionAge,
+             facts.OldestTransactionSpid
+                 ? tr("SPID %1, open for %2").arg(*facts.OldestTransactionSpid).arg(age)
+                 : tr("open for %1").arg(age));
+  } else {
+    SetValue(itmTransactionAge, QStringLiteral("-"));
+  }
+  QTreeWidgetItem* verdictItem = m_list->topLevelItem(itmVerdict);
+  if (!judged) {
+    SetValue(itmVerdict, dash);
+    if (verdictItem) verdictItem->setIcon(2, QIcon());
+    SetValue(itmReuseWaitMeaning, dash);
+    return;
+  }
+  SetValue(itmVerdict, VerdictLevelName(verdict.Level));
+  if (verdictItem) verdictItem->setIcon(2, VerdictIcon(verdict.Level));
+  if (!facts.ReuseWaitDesc.isEmpty()) {
+    const TReuseWaitExplanation w =
+        ExplainReuseWait(facts.ReuseWait, facts.ReuseWaitDesc, facts.ServerMajor);
+    SetValue(itmReuseWaitMeaning, w.NextStep.isEmpty()
+                                      ? w.Explanation
+                                      : tr("%1 Next step: %2.").arg(w.Explanation, w.NextStep));
+  } else {
+    SetValue(itmReuseWaitMeaning, dash);
+  }
+  if (verdict.Reasons.isEmpty()) return;
+  m_list->addTopLevelItem(new QTreeWidgetItem); // the empty row before the reasons
+  for (const TVerdictReason& r : verdict.Reasons) {
+    auto* item =
+        new QTreeWidgetItem(QStringList{VerdictLevelName(r.Level), QStringLiteral(":"), r.Line()});
+    item->setIcon(0, VerdictIcon(r.Level));
+    item->setToolTip(2, r.Line());
+    m_list->addTopLevelItem(item);
+  }
 }
 
 void TSummaryPage::Show(const TDetailsSnapshot& details, const QStringList& openTranLines,

@@ -3,6 +3,7 @@
 // and the numbers of log files and VLFs of the selected database.
 
 #include "session/uSnapshots.h"
+#include "verdict/uVerdict.h"
 
 #include <QFont>
 #include <QObject>
@@ -21,7 +22,12 @@ public:
     itmLogReuseWait = 4,
     itmOldestTransaction = 6,
     itmLogFiles = 8,
-    itmVirtualLogFiles = 10
+    itmVirtualLogFiles = 10,
+    // The health of the log, after the server's figures.
+    itmTransactionAge = 12,
+    itmVerdict = 14,
+    itmReuseWaitMeaning = 16,
+    itmFirstReason = 18 // one item per reason, with its advice
   };
 
   explicit TSummaryPage(QTreeWidget* list, TNoticeStack* notice = nullptr,
@@ -37,8 +43,16 @@ public:
   void Show(const TDetailsSnapshot& details, const QStringList& openTranLines, int logFileCount,
             int vlfCount);
 
+  // Shows the verdict on the database, every reason with its advice, what its log reuse wait
+  // means and the SPID and age of its oldest open transaction. `judged` is false on servers
+  // that give no health figures (before 2005).
+  void ShowVerdict(const TVerdict& verdict, bool judged, const TDatabaseFacts& facts);
+  int ReasonCount() const;
+  QString Reason(int index) const; // "Critical: 1,250 VLFs (critical from 1,000): in a quiet..."
+
 private:
   void SetValue(int item, const QString& value);
+  void RemoveReasons();
   QTreeWidget* m_list;
   TNoticeStack* m_notice;
   QFont m_labelFont;

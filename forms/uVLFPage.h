@@ -7,7 +7,9 @@
 #include <QObject>
 #include <functional>
 
+class QLabel;
 class QTableView;
+class TVlfMap;
 class TMemTable;
 class TNoticeStack;
 
@@ -24,11 +26,17 @@ public:
   // gets them, `columnCreate(i)` is called for each. False when the list could not be read:
   // the table keeps no rows and the page says why.
   bool Show(const TVLFPart& vlfs, const std::function<void(int)>& columnCreate);
+  // The picture above the list, and the line that names where the list came from.
+  void SetMap(TVlfMap* map, QLabel* source);
+  QString SourceText() const;
 
 private:
   QTableView* m_grid;
   TNoticeStack* m_notice;
   TMemTable* m_table;
+  TVlfMap* m_map = nullptr;
+  QLabel* m_source = nullptr;
+  void ShowMap();
 };
 
 // Right-aligns the header and cells of every numeric column of `table` shown by `grid`.

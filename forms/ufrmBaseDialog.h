@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+class QHBoxLayout;
 class QLabel;
 class QPushButton;
 class QToolButton;
@@ -15,6 +16,9 @@ public:
   explicit TfrmBaseDialog(QWidget* parent = nullptr);
 
   void SetHeaderCaption(const QString& Caption);
+  // Sizes the buttons and the bottom bar for the current font and captions (never below the
+  // design) and lays the bar out, shown or not.
+  void FitToFont();
 
   THeaderPanel* pnlHeader = nullptr;
   QLabel* lblCaption = nullptr;
@@ -22,6 +26,8 @@ public:
   QToolButton* btnCopyToClipboard = nullptr;
   QPushButton* btnOK = nullptr;
   QPushButton* btnCancel = nullptr;
+  // Links between the copy button and the buttons (the message box's support link).
+  QHBoxLayout* BottomLinks = nullptr;
 
   // Whether Esc presses btnOK (btnCancel always answers Esc while it shows).
   bool OKAnswersEsc() const { return FOKAnswersEsc; }
@@ -34,4 +40,5 @@ protected:
 
 private:
   bool FOKAnswersEsc = false;
+  int FDesignWidth = 503; // the width at the design font; wider only when the bar needs it
 };

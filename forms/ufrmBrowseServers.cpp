@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QVBoxLayout>
 
 static void InitResources() {
   Q_INIT_RESOURCE(velmora);
@@ -31,12 +32,12 @@ public:
   TWaitCursor& operator=(const TWaitCursor&) = delete;
 };
 
-QFrame* MakeBevel(QWidget* parent, const char* name, int x, int y, int width) {
+QFrame* MakeBevel(QWidget* parent, const char* name) {
   auto* bevel = new QFrame(parent);
   bevel->setObjectName(name);
   bevel->setFrameShape(QFrame::HLine);
   bevel->setFrameShadow(QFrame::Sunken);
-  bevel->setGeometry(x, y, width, 2);
+  bevel->setFixedHeight(2);
   return bevel;
 }
 
@@ -57,47 +58,69 @@ TfrmSelectServer::TfrmSelectServer(QWidget* owner) : QDialog(owner) {
   InitResources();
   setObjectName("frmSelectServer");
   setWindowTitle(tr("Select Server"));
-  setFixedSize(364, 409);
+  // Laid out for 364 x 409 at the design font; the layout grows the dialog with a larger one.
+  setMinimumSize(364, 409);
+  resize(364, 409);
 
   imgServer = new QLabel(this);
   imgServer->setObjectName("imgServer");
-  imgServer->setGeometry(16, 16, 48, 48);
+  imgServer->setFixedSize(48, 48);
   imgServer->setAttribute(Qt::WA_TranslucentBackground);
   imgServer->setPixmap(QIcon(QStringLiteral(":/velmora/server.svg")).pixmap(48, 48));
+  imgServer->setAccessibleName(tr("Server"));
 
   TntLabel1 = new QLabel(
       tr("The following servers running SQL Server are currently active on the network."), this);
   TntLabel1->setObjectName("TntLabel1");
   TntLabel1->setWordWrap(true);
   TntLabel1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  TntLabel1->setGeometry(80, 16, 220, 48);
+  TntLabel1->setMinimumWidth(220);
 
-  Bevel1 = MakeBevel(this, "Bevel1", 16, 72, 329);
+  Bevel1 = MakeBevel(this, "Bevel1");
 
   lbServers = new QListWidget(this);
   lbServers->setObjectName("lbServers");
-  lbServers->setGeometry(16, 112, 329, 225);
+  lbServers->setMinimumSize(200, 120);
   lbServers->setSortingEnabled(false);
   lbServers->setSelectionMode(QAbstractItemView::SingleSelection);
   lbServers->setUniformItemSizes(true);
 
   TntLabel2 = new QLabel(tr("&Active servers"), this);
   TntLabel2->setObjectName("TntLabel2");
-  TntLabel2->move(16, 88);
-  TntLabel2->adjustSize();
   TntLabel2->setBuddy(lbServers);
 
-  Bevel2 = MakeBevel(this, "Bevel2", 16, 344, 329);
+  Bevel2 = MakeBevel(this, "Bevel2");
 
   btnOK = new QPushButton(tr("OK"), this);
   btnOK->setObjectName("btnOK");
-  btnOK->setGeometry(184, 368, 75, 25);
+  btnOK->setMinimumSize(75, 25);
   btnOK->setDefault(true);
   btnOK->setEnabled(false);
 
   btnCancel = new QPushButton(tr("Cancel"), this);
   btnCancel->setObjectName("btnCancel");
-  btnCancel->setGeometry(272, 368, 75, 25);
+  btnCancel->setMinimumSize(75, 25);
+
+  auto* top = new QHBoxLayout;
+  top->setSpacing(16);
+  top->addWidget(imgServer, 0, Qt::AlignTop);
+  top->addWidget(TntLabel1, 1);
+  auto* buttons = new QHBoxLayout;
+  buttons->setSpacing(13);
+  buttons->addStretch(1);
+  buttons->addWidget(btnOK);
+  buttons->addWidget(btnCancel);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(16, 16, 17, 16);
+  layout->setSpacing(8);
+  layout->addLayout(top);
+  layout->addWidget(Bevel1);
+  layout->addSpacing(6);
+  layout->addWidget(TntLabel2);
+  layout->addWidget(lbServers, 1);
+  layout->addWidget(Bevel2);
+  layout->addSpacing(14);
+  layout->addLayout(buttons);
 
   setTabOrder(lbServers, btnOK);
   setTabOrder(btnOK, btnCancel);

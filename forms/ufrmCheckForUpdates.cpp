@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -15,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QVBoxLayout>
 #include <memory>
 
 static void InitCheckResources() {
@@ -59,36 +61,60 @@ TfrmCheckForUpdates::TfrmCheckForUpdates(QWidget* parent) : QDialog(parent) {
   InitCheckResources();
   setObjectName("frmCheckForUpdates");
   setWindowTitle(tr("Check For Updates"));
-  setFixedSize(459, 298);
+  // Laid out for 459 x 298 at the design font; the layout grows the dialog with a larger one.
+  setMinimumSize(459, 298);
+  resize(459, 298);
 
   Image1 = new QLabel(this);
   Image1->setObjectName("Image1");
-  Image1->setGeometry(14, 14, 48, 48);
+  Image1->setFixedSize(48, 48);
   Image1->setPixmap(QIcon(QStringLiteral(":/velmora/update_server.svg")).pixmap(48, 48));
+  Image1->setAccessibleName(tr("Update"));
   lblStatus = new QLabel(QStringLiteral("..."), this);
   lblStatus->setObjectName("lblStatus");
-  lblStatus->setGeometry(80, 14, 361, 48);
+  lblStatus->setMinimumHeight(48);
+  lblStatus->setWordWrap(true);
   lblStatus->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   mmMemo = new QPlainTextEdit(this);
   mmMemo->setObjectName("mmMemo");
-  mmMemo->setGeometry(16, 80, 425, 138);
+  mmMemo->setMinimumSize(200, 80);
   mmMemo->setReadOnly(true);
+  mmMemo->setAccessibleName(tr("Messages"));
   mmMemo->installEventFilter(this);
   Bevel1 = new QFrame(this);
   Bevel1->setObjectName("Bevel1");
   Bevel1->setFrameShape(QFrame::HLine);
   Bevel1->setFrameShadow(QFrame::Sunken);
-  Bevel1->setGeometry(16, 224, 425, 2);
+  Bevel1->setFixedHeight(2);
   btnRetry = new QPushButton(tr("Retry"), this);
   btnRetry->setObjectName("btnRetry");
-  btnRetry->setGeometry(280, 256, 75, 25);
+  btnRetry->setMinimumSize(75, 25);
   btnRetry->setDefault(true);
   btnRetry->setEnabled(false);
   connect(btnRetry, &QPushButton::clicked, this, &TfrmCheckForUpdates::btnRetryClick);
   btnClose = new QPushButton(tr("Close"), this);
   btnClose->setObjectName("btnClose");
-  btnClose->setGeometry(366, 256, 75, 25);
+  btnClose->setMinimumSize(75, 25);
   connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
+
+  auto* top = new QHBoxLayout;
+  top->setSpacing(18);
+  top->addWidget(Image1, 0, Qt::AlignTop);
+  top->addWidget(lblStatus, 1);
+  auto* buttons = new QHBoxLayout;
+  buttons->setSpacing(11);
+  buttons->addStretch(1);
+  buttons->addWidget(btnRetry);
+  buttons->addWidget(btnClose);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(16, 14, 18, 17);
+  layout->setSpacing(6);
+  layout->addLayout(top);
+  layout->addSpacing(12);
+  layout->addWidget(mmMemo, 1);
+  layout->addWidget(Bevel1);
+  layout->addSpacing(24);
+  layout->addLayout(buttons);
 
   timerUpdate.setObjectName("timerUpdate");
   timerUpdate.setInterval(200);

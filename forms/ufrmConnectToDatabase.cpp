@@ -20,6 +20,8 @@
 #include <QShowEvent>
 #include <QTabWidget>
 #include <QToolButton>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -93,6 +95,7 @@ TfrmConnect::TfrmConnect(QWidget* owner) : QDialog(owner) {
   btnBrowseSQLServer->setObjectName("btnBrowseSQLServer");
   btnBrowseSQLServer->setText(QStringLiteral("..."));
   btnBrowseSQLServer->setToolTip(tr("Browse for SQL Server instances..."));
+  btnBrowseSQLServer->setAccessibleName(tr("Browse for SQL Server instances"));
   btnBrowseSQLServer->setGeometry(416, 24, 22, 22);
   btnBrowseSQLServer->setFocusPolicy(Qt::StrongFocus);
 
@@ -239,6 +242,41 @@ void TfrmConnect::FormShow() {
   // active whatever it holds. A malformed value still reports its error here.
   static_cast<void>(dmMain->GetSettingInteger(Settings::LastDBType));
   pgcMain->setCurrentWidget(tabSQLServer);
+  ApplyPreset();
+}
+
+namespace {
+std::optional<TConnectPreset>& PendingPreset() {
+  static std::optional<TConnectPreset> preset;
+  return preset;
+}
+} // namespace
+
+void SetConnectDialogPreset(const TConnectPreset& preset) {
+  PendingPreset() = preset;
+}
+
+void TfrmConnect::ApplyPreset() {
+  const std::optional<TConnectPreset> preset = std::exchange(PendingPreset(), std::nullopt);
+  if (!preset) return;
+  if (!preset->Server.isEmpty()) {
+    edtSQLServer->setEditText(preset->Server);
+    ServerChosen(); // a recent line for this server fills in what the command line leaves open
+  }
+  if (preset->Integrated) {
+    rbWinLogin->setChecked(true);
+    edtSQLLogin->clear();
+  } else if (!preset->Login.isEmpty()) {
+    rbSQLLogin->setChecked(true);
+    edtSQLLogin->setText(preset->Login);
+  }
+  rbWinLoginClick();
+  if (!preset->Database.isEmpty()) edtDatabase->setEditText(preset->Database);
+  UpdateOKButton();
+  if (rbSQLLogin->isChecked() && !edtSQLLogin->text().isEmpty())
+    edtSQLPassword->setFocus();
+  else if (btnOK->isEnabled())
+    btnOK->setFocus();
 }
 
 void TfrmConnect::LoadRecentServers() {
@@ -348,16 +386,10 @@ void TfrmConnect::btnOKClick() {
   TConnectionTest test;
   {
     const TBusyCursor busy;
-    QEventLoop loop;
-    connect(session.get(), &TSession::ConnectionTested, &loop,
-            [&](int, const TConnectionTest& result) {
-              test = result;
-              loop.quit();
-            });
-    session->TestConnection(ConnectionProperties);
-    // Windows keep painting; no user input may slip in while the test runs.
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    test = RunConnectionTest(*session);
   }
+  // Cancelled by the user: back to the dialog, nothing to report.
+  if (test.Cancelled) return;
 
   if (test.Passed) {
     FSession = std::move(session);
@@ -379,6 +411,38 @@ void TfrmConnect::btnOKClick() {
 
 std::unique_ptr<TSession> TfrmConnect::TakeSession() {
   return std::move(FSession);
+}
+
+TConnectionTest TfrmConnect::RunConnectionTest(TSession& session) {
+  // Only Cancel stays usable while the test runs: it stops the login (reject() below).
+  QList<QWidget*> disabled;
+  for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    if (w != btnCancel && w->isEnabled()) {
+      w->setEnabled(false);
+      disabled << w;
+    }
+  TConnectionTest test;
+  QEventLoop loop;
+  connect(&session, &TSession::ConnectionTested, &loop, [&](int, const TConnectionTest& result) {
+    test = result;
+    loop.quit();
+  });
+  FTestSession = &session;
+  session.TestConnection(ConnectionProperties);
+  loop.exec();
+  FTestSession = nullptr;
+  for (QWidget* w : std::as_const(disabled))
+    w->setEnabled(true);
+  UpdateOKButton();
+  return test;
+}
+
+void TfrmConnect::reject() {
+  if (FTestSession) {
+    FTestSession->Cancel();
+    return;
+  }
+  QDialog::reject();
 }
 
 TConnectDialogOutcome ExecuteConnectDialog(QWidget* owner) {

@@ -18,6 +18,16 @@ class QTabWidget;
 class QToolButton;
 class THeaderPanel;
 
+// What the command line asks the next Connect dialog to open with. It is applied once, over
+// the recent connection the dialog proposes; a password is never part of it.
+struct TConnectPreset {
+  QString Server;
+  QString Login;           // a SQL Server login
+  bool Integrated = false; // integrated authentication
+  QString Database;
+};
+void SetConnectDialogPreset(const TConnectPreset& preset);
+
 class TfrmConnect : public QDialog {
   Q_OBJECT
 public:
@@ -66,6 +76,10 @@ public Q_SLOTS:
   void edtSQLLoginChange();
   void btnOKClick();
 
+  // Cancel, Esc and the close button: during a connection test they stop the test and
+  // leave the dialog open; otherwise they close it.
+  void reject() override;
+
 protected:
   void showEvent(QShowEvent* event) override;
 
@@ -79,9 +93,14 @@ private:
   void UpdateOKButton();
   // The steps of a change of the server box made by choosing rather than typing.
   void ServerChosen();
+  void ApplyPreset();
+
+  // The connection test runs on the session's worker; the dialog stays responsive for Cancel.
+  TConnectionTest RunConnectionTest(TSession& session);
 
   QStringList FRecentLines;
   std::unique_ptr<TSession> FSession;
+  TSession* FTestSession = nullptr; // set while a connection test runs
 };
 
 // Creates the dialog owned by `owner`, shows it modally and destroys it.

@@ -2,29 +2,37 @@
 
 #include "common/uCommonGUI.h"
 #include "common/udmCommon.h"
+#include "forms/uGridExport.h"
 #include "forms/uLogFilesPage.h"
 #include "forms/uOpenTranPage.h"
 #include "forms/uOverviewPage.h"
 #include "forms/uSummaryPage.h"
 #include "forms/uVLFPage.h"
+#if VELMORA_UPDATER
 #include "forms/ufrmCheckForUpdates.h"
+#endif
 #include "forms/ufrmMessageBox.h"
 #include "platform/gui/uFormStorage.h"
 #include "platform/gui/uGridView.h"
 #include "platform/gui/uHeaderPanel.h"
 #include "platform/gui/uModalHook.h"
 #include "platform/gui/uNoticeStack.h"
+#include "platform/gui/uVlfMap.h"
 #include "platform/uMemTable.h"
 #include "uVersion.h"
 
 #include <QAction>
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
 #include <QItemSelectionModel>
+#include <QKeySequence>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QShortcut>
@@ -69,9 +77,10 @@ QTableView* MakeGrid(const char* name) {
   grid->setObjectName(name);
   grid->setFrameShape(QFrame::NoFrame);
   grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  grid->setSelectionMode(QAbstractItemView::SingleSelection);
   grid->verticalHeader()->hide();
   grid->setWordWrap(false);
+  // Tab moves on to the next control instead of from cell to cell.
+  grid->setTabKeyNavigation(false);
   return grid;
 }
 } // namespace
@@ -167,6 +176,8 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
   connect(&timerConnect, &QTimer::timeout, this, &TfrmMain::timerConnectTimer);
 
   BuildPages();
+  BuildMenu();
+  NameControlsForScreenReaders();
   FormCreate();
 }
 
@@ -290,20 +301,27 @@ void TfrmMain::BuildToolbar() {
     a->setToolTip(hint);
     return a;
   };
-  // The captions stay as designed: the toolbar shows none, the window has no menu.
+  // The captions are what the menu shows and what screen readers say for the toolbar's
+  // buttons; the toolbar itself shows icons only, with the hints as tooltips.
   actConnectDB =
-      makeAction("actConnectDB", QStringLiteral("actConnectDB"), tr("Connect to SQL Server"), 0);
-  actRefreshDBList = makeAction("actRefreshDBList", QStringLiteral("actRefreshDBList"),
-                                tr("Refresh database list"), 3);
+      makeAction("actConnectDB", tr("&Connect to SQL Server..."), tr("Connect to SQL Server"), 0);
+  actConnectDB->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+  actRefreshDBList =
+      makeAction("actRefreshDBList", tr("&Refresh database list"), tr("Refresh database list"), 3);
+  actRefreshDBList->setShortcut(QKeySequence(Qt::Key_F5));
   actRefreshDBList->setEnabled(false);
+#if VELMORA_UPDATER
   actCheckForUpdates =
-      makeAction("actCheckForUpdates", tr("Check for updates"), tr("Check for updates"), 4);
-  actAbout = makeAction("actAbout", QStringLiteral("actAbout"), tr("About"), 1);
-  actExit = makeAction("actExit", QStringLiteral("actExit"), tr("Exit"), 2);
+      makeAction("actCheckForUpdates", tr("Check for &updates..."), tr("Check for updates"), 4);
+  connect(actCheckForUpdates, &QAction::triggered, this, &TfrmMain::actCheckForUpdatesExecute);
+#endif
+  actAbout = makeAction("actAbout", tr("&About Velmora"), tr("About"), 1);
+  actAbout->setShortcut(QKeySequence(Qt::Key_F1));
+  actExit = makeAction("actExit", tr("E&xit"), tr("Exit"), 2);
+  actExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
   connect(actConnectDB, &QAction::triggered, this, &TfrmMain::actConnectDBExecute);
   connect(actRefreshDBList, &QAction::triggered, this, &TfrmMain::actRefreshDBListExecute);
-  connect(actCheckForUpdates, &QAction::triggered, this, &TfrmMain::actCheckForUpdatesExecute);
   connect(actAbout, &QAction::triggered, this, &TfrmMain::actAboutExecute);
   connect(actExit, &QAction::triggered, this, &TfrmMain::actExitExecute);
 
@@ -312,6 +330,7 @@ void TfrmMain::BuildToolbar() {
     if (auto* b = qobject_cast<QToolButton*>(ToolBar1->widgetForAction(action))) {
       b->setObjectName(name);
       b->setFixedSize(39, 38);
+      b->setFocusPolicy(Qt::TabFocus);
     }
   };
   auto addSeparator = [this](const char* name) {
@@ -324,12 +343,63 @@ void TfrmMain::BuildToolbar() {
   addSeparator("ToolButton5");
   addButton(actRefreshDBList, "ToolButton6");
   addSeparator("ToolButton4");
-  addButton(actCheckForUpdates, "ToolButton7");
+  // Built for a distribution, the package manager brings new versions: no update button.
+  if (actCheckForUpdates) addButton(actCheckForUpdates, "ToolButton7");
   addButton(actAbout, "ToolButton2");
   addSeparator("ToolButton8");
   addButton(actExit, "ToolButton3");
   // The Exit button shows image 5; the action itself carries image 2.
   if (auto* b = ToolBar1->findChild<QToolButton*>("ToolButton3")) b->setIcon(ToolbarImage(5));
+}
+
+void TfrmMain::BuildMenu() {
+  actNextPage = new QAction(tr("&Next page"), this);
+  actNextPage->setObjectName("actNextPage");
+  actNextPage->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageDown));
+  connect(actNextPage, &QAction::triggered, this, [this] {
+    pgcDetails->setCurrentIndex((pgcDetails->currentIndex() + 1) % pgcDetails->count());
+  });
+  actPreviousPage = new QAction(tr("&Previous page"), this);
+  actPreviousPage->setObjectName("actPreviousPage");
+  actPreviousPage->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_PageUp));
+  connect(actPreviousPage, &QAction::triggered, this, [this] {
+    const int n = pgcDetails->count();
+    pgcDetails->setCurrentIndex((pgcDetails->currentIndex() + n - 1) % n);
+  });
+  QMenuBar* bar = menuBar();
+  bar->setObjectName("mnuMain");
+  QMenu* server = bar->addMenu(tr("&Server"));
+  server->setObjectName("mnuServer");
+  server->addAction(actConnectDB);
+  server->addAction(actRefreshDBList);
+  server->addSeparator();
+  server->addAction(actExit);
+  QMenu* view = bar->addMenu(tr("&View"));
+  view->setObjectName("mnuView");
+  view->addAction(actNextPage);
+  view->addAction(actPreviousPage);
+  QMenu* help = bar->addMenu(tr("&Help"));
+  help->setObjectName("mnuHelp");
+  if (actCheckForUpdates) {
+    help->addAction(actCheckForUpdates);
+    help->addSeparator();
+  }
+  help->addAction(actAbout);
+}
+
+// Names in words for the controls that have no text of their own to be read out.
+void TfrmMain::NameControlsForScreenReaders() {
+  ToolBar1->setAccessibleName(tr("Toolbar"));
+  Image1->setAccessibleName(tr("Visit the Quorvix web site"));
+  grdOverview->setAccessibleName(tr("Databases and their transaction logs"));
+  lvSummary->setAccessibleName(tr("Summary of the selected database's log"));
+  grdFileDetails->setAccessibleName(tr("Log files of the selected database"));
+  grdVLF->setAccessibleName(tr("Virtual log files of the selected database"));
+  mmOpenTran->setAccessibleName(tr("Oldest active transaction"));
+  pgcDetails->setAccessibleName(tr("Details of the selected database"));
+  NxSplitter1->setAccessibleName(tr("Boundary between overview and details"));
+  m_statusPanels[0]->setAccessibleName(tr("Server"));
+  m_statusPanels[1]->setAccessibleName(tr("Server version"));
 }
 
 void TfrmMain::BuildDetailsPages() {
@@ -360,7 +430,25 @@ void TfrmMain::BuildDetailsPages() {
 
   grdVLF = MakeGrid("grdVLF");
   nsVLF = new TNoticeStack(grdVLF, QStringLiteral("lblVLFNotice"));
-  tabVLF = MakePage(nsVLF);
+  {
+    // The map above the list, and the source of both above the map.
+    auto* vlfContent = new QWidget;
+    auto* layout = new QVBoxLayout(vlfContent);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    lblVLFSource = new QLabel;
+    lblVLFSource->setObjectName("lblVLFSource");
+    lblVLFSource->setTextFormat(Qt::PlainText);
+    lblVLFSource->setWordWrap(true);
+    imgVLFMap = new TVlfMap;
+    // Both give way when the user makes the details panel small: the list keeps its room.
+    lblVLFSource->setMinimumHeight(1);
+    imgVLFMap->setMinimumHeight(1);
+    layout->addWidget(lblVLFSource);
+    layout->addWidget(imgVLFMap);
+    layout->addWidget(nsVLF, 1);
+    tabVLF = MakePage(vlfContent);
+  }
   tabVLF->setObjectName("tabVLF");
   pgcDetails->addTab(tabVLF, tr("Virtual log files"));
 
@@ -406,6 +494,13 @@ void TfrmMain::FormCreate() {
   grdVLF->setProperty(kDataBoundGridProperty, true);
   pgcDetails->setProperty(kTabHeightProperty, 17);
   ApplySystemFont(this);
+  // DBCC OPENTRAN pads its columns with blanks: they line up in a fixed-width font only.
+  QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  if (font().pixelSize() > 0)
+    fixed.setPixelSize(font().pixelSize());
+  else
+    fixed.setPointSizeF(font().pointSizeF());
+  mmOpenTran->setFont(fixed);
 }
 
 void TfrmMain::FormShow() {
@@ -500,6 +595,7 @@ void TfrmMain::ConnectedAnswer(TSession* sender, const TConnectSnapshot& snapsho
       return;
     }
     AdoptSession(std::move(session));
+    ShowServerInTitle(m_session->property("instance").toString());
     actRefreshDBList->setEnabled(true);
     pnlConnectionLost->hide();
     if (snapshot.VersionOutcome.IsOk()) {
@@ -526,6 +622,7 @@ void TfrmMain::AdoptSession(std::unique_ptr<TSession> session) {
     m_session.release()->deleteLater();
   }
   m_session = std::move(session);
+  m_overview->ResetHealth(); // another server, or the same one anew
   TSession* s = m_session.get();
   connect(s, &TSession::OverviewRead, this,
           [this](int, const TOverviewSnapshot& o) { RunGuarded([&] { ShowOverview(o); }); });
@@ -540,6 +637,12 @@ void TfrmMain::AdoptSession(std::unique_ptr<TSession> session) {
   connect(s, &TSession::ConnectionRestored, this, [this] { pnlConnectionLost->hide(); });
 }
 
+void TfrmMain::ShowServerInTitle(const QString& server) {
+  // Two windows on two servers can be told apart in the task bar.
+  setWindowTitle(server.trimmed().isEmpty() ? QStringLiteral("Velmora")
+                                            : QStringLiteral("Velmora - ") + server.trimmed());
+}
+
 void TfrmMain::actRefreshDBListExecute() {
   RunGuarded([this] { LoadDatabaseList(); });
 }
@@ -549,9 +652,15 @@ void TfrmMain::BuildPages() {
   m_overview = new TOverviewPage(grdOverview, nsOverview, this);
   m_files = new TLogFilesPage(grdFileDetails, nsFiles, this);
   m_vlf = new TVLFPage(grdVLF, nsVLF, this);
+  m_vlf->SetMap(imgVLFMap, lblVLFSource);
   memVLF = m_vlf->Table();
   m_openTran = new TOpenTranPage(mmOpenTran, nsOpenTran, this);
   m_summary = new TSummaryPage(lvSummary, nsSummary, this);
+  // Rows, several at once, copied with their headers or saved as CSV.
+  EnableGridExport(grdOverview, tr("databases"));
+  EnableGridExport(grdFileDetails, tr("log files"));
+  EnableGridExport(grdVLF, tr("virtual log files"));
+  EnableSummaryCopy(lvSummary);
 
   connect(grdOverview->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& current) {
@@ -580,6 +689,8 @@ void TfrmMain::ShowOverview(const TOverviewSnapshot& overview) {
   if (kind == TOutcomeKind::ConnectionLost || kind == TOutcomeKind::Cancelled) return;
   m_overview->ShowDatabases(overview);
   m_overview->ApplyLogSpace(overview.LogSpace);
+  if (dmMain) m_overview->SetThresholds(dmMain->VerdictThresholds());
+  m_overview->ApplyHealth(overview.Health);
   if (m_overview->RowCount() > 0 && !m_overview->DatabaseName(0).isEmpty()) {
     FSelectedRow = 0;
     grdOverview->setCurrentIndex(grdOverview->model()->index(0, 0));
@@ -632,6 +743,11 @@ void TfrmMain::ShowDetails(const TDetailsSnapshot& details) {
   m_summary->Show(details, m_openTran->Lines(),
                   details.Files.Outcome.IsOk() ? m_files->RowCount() : -1,
                   vlfRead ? memVLF->rowCount() : -1);
+  // What the details tell of the log's health joins the overview's row and the verdict.
+  m_overview->ApplyDetails(details, *memVLF, vlfRead, m_openTran->Lines());
+  if (details.DatabaseOutcome.IsOk())
+    m_summary->ShowVerdict(m_overview->Verdict(details.Database), m_overview->JudgesHealth(),
+                           m_overview->Facts(details.Database));
 }
 
 void TfrmMain::FitColumnWidths(QTableView* grid, int margin) {
@@ -661,8 +777,10 @@ void TfrmMain::ClearSummaryValues() {
 }
 
 void TfrmMain::actCheckForUpdatesExecute() {
+#if VELMORA_UPDATER
   TfrmCheckForUpdates dialog(this);
   ModalHook::Exec(dialog);
+#endif
 }
 
 void TfrmMain::actAboutExecute() {

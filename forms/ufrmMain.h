@@ -32,6 +32,7 @@ class TOpenTranPage;
 class TOverviewPage;
 class TSummaryPage;
 class TVLFPage;
+class TVlfMap;
 
 // What the Connect dialog hands back: accepted only after it has tested the connection itself.
 struct TConnectDialogOutcome {
@@ -56,6 +57,8 @@ public:
   QString StatusPanelText(int panel) const;
   int StatusPanelWidth(int panel) const;
   void SetStatusPanel(int panel, const QString& text, int width = -1);
+  // "Velmora - SERVER" once connected to SERVER.
+  void ShowServerInTitle(const QString& server);
 
   // Components, named as the window's parts are named.
   QToolBar* ToolBar1 = nullptr;
@@ -64,6 +67,9 @@ public:
   QAction* actCheckForUpdates = nullptr;
   QAction* actAbout = nullptr;
   QAction* actExit = nullptr;
+  // The menu bar holds the toolbar's actions and these two, which move between the pages.
+  QAction* actNextPage = nullptr;
+  QAction* actPreviousPage = nullptr;
   QStatusBar* sbMain = nullptr;
   QLabel* Image1 = nullptr;
   QWidget* pnlBottom = nullptr;
@@ -79,6 +85,8 @@ public:
   QTreeWidget* lvSummary = nullptr;
   QTableView* grdFileDetails = nullptr;
   QTableView* grdVLF = nullptr;
+  TVlfMap* imgVLFMap = nullptr;   // the VLFs of each log file as a bar, above the list
+  QLabel* lblVLFSource = nullptr; // where the list came from
   QTextEdit* mmOpenTran = nullptr;
   TMemTable* memVLF = nullptr; // the VLF table behind grdVLF
   QTimer timerConnect;
@@ -151,6 +159,8 @@ private:
   void FormCreate();
   void FormShow();
   void BuildToolbar();
+  void BuildMenu();
+  void NameControlsForScreenReaders();
   void BuildDetailsPages();
   void SetupPlacement();
   void BuildConnectionLostBar();

@@ -8,16 +8,21 @@
 #include "uVersion.h"
 
 #include <QClipboard>
+#include <QDialogButtonBox>
+#include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 static void InitMessageBoxResources() {
   Q_INIT_RESOURCE(velmora);
+  Q_INIT_RESOURCE(notices);
 }
 
 TfrmMessageBox* frmMessageBox = nullptr;
@@ -50,8 +55,6 @@ constexpr TKindInfo kKinds[] = {
 
 constexpr int kBodyGrowth = 160;
 constexpr int kBodyLeftover = 24;
-constexpr int kOKLeft = 321;
-constexpr int kCancelLeft = 412;
 
 QLabel* MakeHeaderImage(QWidget* band, const char* name, const QString& icon, int designLeft) {
   auto* image = new QLabel(band);
@@ -103,10 +106,22 @@ TfrmMessageBox::TfrmMessageBox(QWidget* parent) : TfrmBaseDialog(parent) {
   supportPalette.setColor(QPalette::WindowText, Qt::blue);
   lblSupport->setPalette(supportPalette);
   lblSupport->setCursor(Qt::PointingHandCursor);
-  lblSupport->move(56, 24);
-  lblSupport->adjustSize();
   lblSupport->hide();
   lblSupport->installEventFilter(this);
+  // Keyboard users reach the links too: Tab, then Enter or Space.
+  lblSupport->setFocusPolicy(Qt::TabFocus);
+  BottomLinks->addWidget(lblSupport, 0, Qt::AlignVCenter);
+
+  lblNotices = new QLabel(tr("Licences"), pnlBottom);
+  lblNotices->setObjectName("lblNotices");
+  lblNotices->setTextFormat(Qt::PlainText);
+  lblNotices->setFont(supportFont);
+  lblNotices->setPalette(supportPalette);
+  lblNotices->setCursor(Qt::PointingHandCursor);
+  lblNotices->setFocusPolicy(Qt::TabFocus);
+  lblNotices->hide();
+  lblNotices->installEventFilter(this);
+  BottomLinks->addWidget(lblNotices, 0, Qt::AlignVCenter);
 
   btnCopyToClipboard->setIcon(QIcon(QStringLiteral(":/velmora/copy.svg")));
   connect(btnCopyToClipboard, &QToolButton::clicked, this,
@@ -120,13 +135,23 @@ void TfrmMessageBox::FormCreate() {
   for (QLabel* image : {imgHeader1, imgHeader2, imgHeader3})
     image->move(imgHeader0->x(), image->y());
   ApplySystemFont(this);
-  lblSupport->adjustSize();
+  FitToFont();
 }
 
 bool TfrmMessageBox::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == lblSupport && event->type() == QEvent::MouseButtonRelease &&
-      static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-    lblSupportClick();
+  if (watched != lblSupport && watched != lblNotices)
+    return TfrmBaseDialog::eventFilter(watched, event);
+  const bool click = event->type() == QEvent::MouseButtonRelease &&
+                     static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
+  const bool key = event->type() == QEvent::KeyPress &&
+                   (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space ||
+                    static_cast<QKeyEvent*>(event)->key() == Qt::Key_Return ||
+                    static_cast<QKeyEvent*>(event)->key() == Qt::Key_Enter);
+  if (click || key) {
+    if (watched == lblSupport)
+      lblSupportClick();
+    else
+      lblNoticesClick();
     return true;
   }
   return TfrmBaseDialog::eventFilter(watched, event);
@@ -147,6 +172,7 @@ int TfrmMessageBox::BodyHeight() const {
 void TfrmMessageBox::PrepareMessage(TMessageBoxKind Kind, const QString& Caption,
                                     const QString& Text, TMsgDlgButtons Buttons) {
   lblSupport->hide();
+  lblNotices->setVisible(Kind == mkAbout);
 
   int icon = -1;
   if (Kind >= mkError && Kind <= mkInformation) {
@@ -185,23 +211,21 @@ void TfrmMessageBox::PrepareMessage(TMessageBoxKind Kind, const QString& Caption
 void TfrmMessageBox::SetButtons(TMsgDlgButtons Buttons) {
   if (Buttons.testFlag(mbOK) && Buttons.testFlag(mbCancel)) {
     btnOK->setText(tr("OK"));
-    btnOK->move(kOKLeft, btnOK->y());
     SetOKAnswersEsc(false);
     btnCancel->setText(tr("Cancel"));
     btnCancel->show();
   } else if (Buttons.testFlag(mbOK)) {
-    btnOK->setText(tr("OK"));
-    btnOK->move(kCancelLeft, btnOK->y());
+    btnOK->setText(tr("OK")); // in the Cancel button's place: the bar's layout puts it there
     SetOKAnswersEsc(true);
     btnCancel->hide();
   } else if (Buttons.testFlag(mbYes) && Buttons.testFlag(mbNo)) {
     btnOK->setText(tr("Yes"));
-    btnOK->move(kOKLeft, btnOK->y());
     SetOKAnswersEsc(false);
     btnCancel->setText(tr("No"));
     btnCancel->show();
   }
   // Any other set leaves the buttons as the previous message left them.
+  FitToFont();
 }
 
 int TfrmMessageBox::ShowMessage(TMessageBoxKind Kind, const QString& Caption, const QString& Text,
@@ -242,6 +266,30 @@ void TfrmMessageBox::btnCopyToClipboardClick() {
 
 void TfrmMessageBox::lblSupportClick() {
   OpenLink(QStringLiteral("mailto:" VELMORA_SUPPORT_EMAIL "?subject=Velmora support request"));
+}
+
+void TfrmMessageBox::lblNoticesClick() {
+  QDialog notices(this);
+  notices.setObjectName("frmNotices");
+  notices.setWindowTitle(tr("Licences and notices"));
+  auto* text = new QPlainTextEdit(&notices);
+  text->setObjectName("mmNotices");
+  text->setReadOnly(true);
+  text->setAccessibleName(tr("Licences and notices"));
+  QString all;
+  for (const char* name : {":/velmora/LICENSE", ":/velmora/THIRD-PARTY-NOTICES"}) {
+    QFile file(QString::fromLatin1(name));
+    if (file.open(QIODevice::ReadOnly)) all += QString::fromUtf8(file.readAll()) + u'\n';
+  }
+  text->setPlainText(all);
+  auto* close = new QDialogButtonBox(QDialogButtonBox::Close, &notices);
+  connect(close, &QDialogButtonBox::rejected, &notices, &QDialog::reject);
+  auto* layout = new QVBoxLayout(&notices);
+  layout->addWidget(text);
+  layout->addWidget(close);
+  const QFontMetrics fm(text->font());
+  notices.resize(fm.horizontalAdvance(QLatin1Char('x')) * 96, fm.lineSpacing() * 30);
+  ModalHook::Exec(notices);
 }
 
 void TfrmMessageBox::mmTextURLClick(const QString& URL) {

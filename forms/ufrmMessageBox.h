@@ -38,6 +38,7 @@ public:
   void ShowHeaderImage(int Index);
 
   QLabel* lblSupport = nullptr;
+  QLabel* lblNotices = nullptr; // the licence and third-party notices, About only
   QLabel* imgHeader0 = nullptr;
   QLabel* imgHeader1 = nullptr;
   QLabel* imgHeader2 = nullptr;
@@ -47,6 +48,7 @@ public:
 public Q_SLOTS:
   void btnCopyToClipboardClick();
   void lblSupportClick();
+  void lblNoticesClick();
   void mmTextURLClick(const QString& URL);
 
 protected:

@@ -7,6 +7,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -20,12 +21,32 @@ static void InitUpdateResources() {
 
 namespace {
 
-// The history comes from the network: it may show its own text and nothing else, so no
-// local file or other resource is loaded on its behalf.
+// The history comes from the network: it may show its own text and nothing else. Every
+// resource it names (images, style sheets, frames; files, pipes, devices, data: and network
+// addresses alike) is answered here with an empty but valid value. An invalid QVariant would
+// let Qt load the resource itself, and a null image would make it read the file named by
+// <img src> directly (/dev/zero, a named pipe).
 class THistoryBrowser : public QTextBrowser {
 public:
   using QTextBrowser::QTextBrowser;
-  QVariant loadResource(int, const QUrl&) override { return QVariant(); }
+  QVariant loadResource(int type, const QUrl&) override {
+    switch (type) {
+    case QTextDocument::ImageResource: {
+      static const QImage blank = [] {
+        QImage image(1, 1, QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+        return image;
+      }();
+      return blank;
+    }
+    case QTextDocument::HtmlResource:
+    case QTextDocument::StyleSheetResource:
+    case QTextDocument::MarkdownResource:
+      return QString();
+    default:
+      return QByteArray();
+    }
+  }
 };
 
 QFrame* MakeBevel(const char* name) {
@@ -121,7 +142,11 @@ void TfrmUpdateInformation::SetUpdateInfo(const QString& UpgradeMsg) {
   // The checker decodes the file as UTF-8 itself, so the text arrives as characters already.
   QString text = ReplaceBraceTokens(UpgradeMsg);
   ParseVersionHistory(text);
-  htmlWhatsNew->setHtml(text);
+  // A page too large or too deeply nested to lay out safely is shown as its text.
+  if (IsHistorySafeAsHtml(text))
+    htmlWhatsNew->setHtml(text);
+  else
+    htmlWhatsNew->setPlainText(text.left(MaxHistoryHtmlSize));
   // These texts are shown as they are, untranslated.
   btnCancel->setText(QStringLiteral("&Cancel"));
   lblCurrentVersion->setText(

@@ -331,28 +331,43 @@ void TIniStore::DeleteValue(const QString& path) {
 }
 
 bool TIniStore::Flush() {
+  m_lastError.clear();
   if (m_fileName.isEmpty() || m_readOnly) return false;
-  if (!WriteFileAtomically(m_fileName, SaveToBytes()))
-    return false; // silent: the values stay in memory and the next write tries again
+  if (!WriteFileAtomically(m_fileName, SaveToBytes(), &m_lastError))
+    return false; // the values stay in memory and the next write tries again
   m_modified = false;
   return true;
 }
 
-bool WriteFileAtomically(const QString& fileName, const QByteArray& data) {
-  if (fileName.isEmpty()) return false;
+bool WriteFileAtomically(const QString& fileName, const QByteArray& data, QString* error) {
+  const auto fail = [error](const QString& reason) {
+    if (error) *error = reason;
+    return false;
+  };
+  if (fileName.isEmpty()) return fail(QStringLiteral("No file name"));
   // QFileInfo follows symbolic links. Renaming a temporary file over a device or a pipe would
   // replace it (as root even /dev/full), so only regular files are written.
   const QFileInfo info(fileName);
-  if (info.exists() && (!info.isFile() || IsWriteProtected(info))) return false;
-  if (!QDir().mkpath(info.absolutePath())) return false;
+  if (info.exists() && !info.isFile()) return fail(QStringLiteral("Not a regular file"));
+  if (info.exists() && IsWriteProtected(info)) return fail(QStringLiteral("Permission denied"));
+  if (!QDir().mkpath(info.absolutePath()))
+    return fail(QStringLiteral("Cannot create the folder %1").arg(info.absolutePath()));
   QSaveFile file(fileName);
   // Unbuffered: QSaveFile notices a failed write() but commits even when the flush of its own
   // buffer fails (a disk that fills up at the end), which would replace the old file with a
   // truncated one.
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
-  if (file.write(data) != data.size() || file.error() != QFileDevice::NoError) {
-    file.cancelWriting();
-    return false;
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return fail(file.errorString());
+  // A short write (the disk filled up half way) sets no error; writing the rest then fails
+  // at once and says why.
+  for (qsizetype written = 0; written < data.size();) {
+    const qint64 n = file.write(data.constData() + written, data.size() - written);
+    if (n <= 0 || file.error() != QFileDevice::NoError) {
+      const QString reason = file.errorString();
+      file.cancelWriting();
+      return fail(reason);
+    }
+    written += n;
   }
-  return file.commit();
+  if (!file.commit()) return fail(file.errorString());
+  return true;
 }

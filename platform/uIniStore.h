@@ -8,7 +8,8 @@
 //
 // The file is written only by Flush() and by the destructor (when something changed), always
 // through a temporary file that replaces the old one at the end, so a failed write leaves the
-// old file as it was. Failures are silent: Flush() returns false and the values stay in memory.
+// old file as it was. The store itself reports nothing: Flush() returns false, LastError()
+// says why, and the values stay in memory for the next write.
 
 #include <QByteArray>
 #include <QList>
@@ -59,6 +60,9 @@ public:
   // Writes the whole file now (creating its folder when missing). False when nothing was
   // written: no file bound, read-only, or the write failed.
   bool Flush();
+  // Why the last Flush() failed to write; empty after a successful one and when there was
+  // nothing to write to (no file bound, a read-only file left alone on purpose).
+  const QString& LastError() const { return m_lastError; }
 
   // The file's content; used by Flush() and by the tests.
   void LoadFromBytes(const QByteArray& data);
@@ -84,6 +88,7 @@ private:
   void EnsureLastLineEnded();
 
   QString m_fileName;
+  QString m_lastError;
   QList<TSection> m_sections;
   QByteArray m_eol = "\n";
   bool m_bom = false;
@@ -93,5 +98,6 @@ private:
 
 // Writes data to fileName through a temporary file that replaces it only once all is written.
 // Refuses targets that exist but are not regular files (devices, pipes, folders). Creates the
-// folder when missing. False on any failure; the old file is then unchanged.
-bool WriteFileAtomically(const QString& fileName, const QByteArray& data);
+// folder when missing. False on any failure, with the reason in *error when given; the old
+// file is then unchanged.
+bool WriteFileAtomically(const QString& fileName, const QByteArray& data, QString* error = nullptr);

@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QHostAddress>
+#include <QRegularExpression>
 #include <QSet>
 #include <QStringDecoder>
 
@@ -254,4 +255,107 @@ QString ReplaceBraceTokens(const QString& text) {
   result.replace(QStringLiteral("<openbrace>"), QStringLiteral("{"));
   result.replace(QStringLiteral("<closebrace>"), QStringLiteral("}"));
   return result;
+}
+
+namespace {
+bool IsVoidElement(QStringView name) {
+  static const QSet<QString> names = {"area",  "base",  "br",       "col",   "embed",  "hr",
+                                      "img",   "input", "link",     "meta",  "param",  "source",
+                                      "track", "wbr",   "basefont", "frame", "isindex"};
+  return names.contains(name.toString());
+}
+
+// Opening `name` ends these open elements first, up to (not past) the nearest `scope`.
+struct TImplicitEnd {
+  const char* Name;
+  QList<QString> Ends;
+  QList<QString> Scope;
+};
+
+const QList<TImplicitEnd>& ImplicitEnds() {
+  static const QList<TImplicitEnd> rules = {
+      {"li", {"li"}, {"ul", "ol", "menu", "dir"}},
+      {"dt", {"dt", "dd"}, {"dl"}},
+      {"dd", {"dt", "dd"}, {"dl"}},
+      {"td", {"td", "th"}, {"tr", "table"}},
+      {"th", {"td", "th"}, {"tr", "table"}},
+      {"tr", {"tr", "td", "th"}, {"table", "thead", "tbody", "tfoot"}},
+      {"thead", {"tr", "td", "th", "thead", "tbody", "tfoot"}, {"table"}},
+      {"tbody", {"tr", "td", "th", "thead", "tbody", "tfoot"}, {"table"}},
+      {"tfoot", {"tr", "td", "th", "thead", "tbody", "tfoot"}, {"table"}},
+      // Counting too deep only shows a page as plain text; too shallow would let it through.
+      {"p", {"p"}, {"td", "th", "table", "li", "ul", "ol", "dl", "dd", "dt", "div", "blockquote"}},
+  };
+  return rules;
+}
+} // namespace
+
+bool IsHistorySafeAsHtml(const QString& html) {
+  if (html.size() > MaxHistoryHtmlSize) return false;
+  QList<QString> open; // element names, innermost last
+  const qsizetype n = html.size();
+  qsizetype i = 0;
+  while (i < n) {
+    i = html.indexOf(u'<', i);
+    if (i < 0) break;
+    if (QStringView(html).mid(i).startsWith(u"<!--")) {
+      const qsizetype end = html.indexOf(QStringLiteral("-->"), i + 4);
+      if (end < 0) break;
+      i = end + 3;
+      continue;
+    }
+    const bool closing = i + 1 < n && html[i + 1] == u'/';
+    qsizetype p = i + (closing ? 2 : 1);
+    const qsizetype nameStart = p;
+    while (p < n && (html[p].isLetterOrNumber() || html[p] == u'-' || html[p] == u':'))
+      ++p;
+    if (p == nameStart) {
+      ++i; // a "<" that starts no tag is text
+      continue;
+    }
+    const QString name = html.mid(nameStart, p - nameStart).toLower();
+    // The tag runs to the first ">" outside quotes; its attributes matter only for spans.
+    QChar quote;
+    const qsizetype attrStart = p;
+    while (p < n && (!quote.isNull() || html[p] != u'>')) {
+      if (quote.isNull() && (html[p] == u'"' || html[p] == u'\''))
+        quote = html[p];
+      else if (html[p] == quote)
+        quote = QChar();
+      ++p;
+    }
+    const QStringView attributes = QStringView(html).mid(attrStart, p - attrStart);
+    i = p + 1;
+    if (closing) {
+      for (qsizetype k = open.size() - 1; k >= 0; --k)
+        if (open[k] == name) {
+          open.resize(k);
+          break;
+        }
+      continue;
+    }
+    if (name == u"td" || name == u"th") {
+      static const QRegularExpression span(
+          QStringLiteral("(?:col|row)span\\s*=\\s*[\"']?\\s*\\+?0*([0-9]{1,9})"),
+          QRegularExpression::CaseInsensitiveOption);
+      for (auto it = span.globalMatch(attributes); it.hasNext();)
+        if (it.next().captured(1).toInt() > MaxHistoryCellSpan) return false;
+      static const QRegularExpression hugeSpan(
+          QStringLiteral("(?:col|row)span\\s*=\\s*[\"']?\\s*\\+?0*[0-9]{10}"),
+          QRegularExpression::CaseInsensitiveOption);
+      if (attributes.toString().contains(hugeSpan)) return false;
+    }
+    if (IsVoidElement(name) || attributes.endsWith(u'/')) continue;
+    for (const TImplicitEnd& rule : ImplicitEnds()) {
+      if (name != QLatin1String(rule.Name)) continue;
+      // The outermost one within the scope ends, with everything inside it.
+      qsizetype cut = -1;
+      for (qsizetype k = open.size() - 1; k >= 0 && !rule.Scope.contains(open[k]); --k)
+        if (rule.Ends.contains(open[k])) cut = k;
+      if (cut >= 0) open.resize(cut);
+    }
+    open.append(name);
+    if (open.size() > MaxHistoryNesting) return false;
+  }
+  return true;
 }

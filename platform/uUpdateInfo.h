@@ -50,3 +50,15 @@ void ParseVersionHistory(QString& Text, QString& LatestVersion);
 
 // "<openbrace>" becomes "{", then "<closebrace>" becomes "}".
 QString ReplaceBraceTokens(const QString& text);
+
+// The version history comes from the network and the viewer lays it out recursively, so a
+// history is shown as HTML only within these bounds, and as plain text otherwise.
+constexpr qsizetype MaxHistoryHtmlSize = 256 * 1024; // characters
+constexpr int MaxHistoryNesting = 32;                // open elements inside each other
+constexpr int MaxHistoryCellSpan = 64;               // colspan and rowspan of a table cell
+
+// True when the history may be shown as HTML: within MaxHistoryHtmlSize, never more than
+// MaxHistoryNesting elements open inside each other (counted as an HTML parser closes them:
+// a new <li>, <td>, <tr>, <p>, <dt> or <dd> ends the previous one), and no cell span beyond
+// MaxHistoryCellSpan.
+bool IsHistorySafeAsHtml(const QString& html);

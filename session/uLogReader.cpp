@@ -1,5 +1,7 @@
 #include "session/uLogReader.h"
 
+#include "datastore/uLogQueries.h"
+
 #include <QCoreApplication>
 #include <QSet>
 
@@ -136,7 +138,7 @@ TOutcome ClassifyFailure(const std::vector<TOdbcDiagRecord>& records, const QStr
   return o;
 }
 
-TStatementSet StatementsFor(int majorVersion) {
+TStatementSet StatementsFor(int majorVersion, int build) {
   TStatementSet s;
   s.Version = QStringLiteral("SELECT SERVERPROPERTY('ProductVersion'), SERVERPROPERTY('Edition')");
   s.DatabaseList = QStringLiteral("SELECT name, status FROM master..sysdatabases ORDER BY name");
@@ -151,9 +153,17 @@ TStatementSet StatementsFor(int majorVersion) {
                                    "WHERE a.database_name = N'%1'   AND a.type = 'L' ORDER BY "
                                    "a.backup_finish_date DESC");
   // sys.databases came with SQL Server 2005 (9).
-  if (majorVersion >= 9)
+  if (majorVersion >= 9) {
     s.ReuseWait =
         QStringLiteral("SELECT log_reuse_wait_desc FROM sys.databases WHERE name = N'%1'");
+    s.Databases = LogQueries::Databases();
+    s.LastLogBackups = LogQueries::LastLogBackups();
+  }
+  // sys.dm_db_log_stats and sys.dm_db_log_info came with 2016 SP2 (13.0.5026).
+  if (LogQueries::HasLogDmvs(QStringLiteral("%1.0.%2").arg(majorVersion).arg(build))) {
+    s.LogStats = LogQueries::LogStats();
+    s.LogInfoView = LogQueries::LogInfo();
+  }
   return s;
 }
 
@@ -162,6 +172,7 @@ TLogReader::TLogReader(TLogReaderSettings settings)
       m_statements(StatementsFor(0)) {
   if (!m_settings.Clock) m_settings.Clock = [] { return QDateTime::currentDateTime(); };
   m_store->SetQueryTimeout(m_settings.QueryTimeoutSeconds);
+  m_store->SetLoginTimeout(m_settings.LoginTimeoutSeconds);
 }
 
 TLogReader::~TLogReader() = default;
@@ -185,6 +196,7 @@ bool TLogReader::IsConnected() const {
 TConnectionTest TLogReader::TestConnection(const TSQLConnectionProperties& props) {
   TConnectionTest test;
   test.Passed = m_store->TestConnection(props);
+  test.Cancelled = !test.Passed && m_store->LastLoginEnd() == TLoginEnd::Canceled;
   test.Errors = m_store->Errors;
   return test;
 }
@@ -215,7 +227,8 @@ TConnectSnapshot TLogReader::Open(bool readVersion) {
     return snapshot;
   }
   m_lost = false;
-  m_statements = StatementsFor(m_store->ServerMajorVersion);
+  m_statements = StatementsFor(m_store->ServerMajorVersion,
+                               m_store->ServerVersion.section(QLatin1Char('.'), 2, 2).toInt());
   if (!readVersion) return snapshot;
 
   snapshot.VersionOutcome = Run(TKind::Query, m_statements.Version, "read the server's version");
@@ -245,6 +258,13 @@ TOutcome TLogReader::Run(TKind kind, const QString& text, const char* action, co
       ClassifyFailure(m_store->LastFailure, m_store->Errors.value(m_store->Errors.size() - 1),
                       action, needs, m_settings.QueryTimeoutSeconds);
   if (o.Kind == TOutcomeKind::ConnectionLost) m_lost = true;
+  return o;
+}
+
+TOutcome TLogReader::RunQuery(const QString& text, const char* action, const char* needs,
+                              const std::function<void(TResultSet&)>& rows) {
+  TOutcome o = Run(TKind::Query, text, action, needs);
+  if (o.IsOk() && rows && m_store->Query->Active()) rows(*m_store->Query);
   return o;
 }
 
@@ -283,6 +303,7 @@ TOverviewSnapshot TLogReader::ReadOverview() {
   }
   // The figures are read whatever the list gave, as they always were.
   snapshot.LogSpace = ReadLogSpace();
+  snapshot.Health = ReadLogHealth();
   return snapshot;
 }
 
@@ -306,6 +327,8 @@ TDetailsSnapshot TLogReader::ReadDetails(const QString& database, TLogSpaceSnaps
   d.VLFs.Outcome = Run(TKind::Query, m_statements.VLFs, "run DBCC LOGINFO", "sysadmin");
   if (d.VLFs.Outcome.IsOk() && m_store->Query->Active())
     d.VLFs.Columns = m_store->Query->TakeColumnData();
+  else if (d.VLFs.Outcome.Kind == TOutcomeKind::NotPermitted && !m_statements.LogInfoView.isEmpty())
+    ReadVLFsFromView(d.VLFs, TOutcome(d.VLFs.Outcome));
 
   d.OpenTran.Outcome =
       Run(TKind::Query, m_statements.OpenTran, "run DBCC OPENTRAN", "sysadmin or db_owner");

@@ -27,11 +27,18 @@ struct TStatementSet {
   QString Recovery;
   QString LastLogBackup;
   QString ReuseWait;
+  // Over all databases at once (see datastore/uLogQueries.h); empty where the server lacks them.
+  QString Databases;
+  QString LastLogBackups;
+  QString LogStats;
+  QString LogInfoView;
 };
-TStatementSet StatementsFor(int majorVersion);
+// `build` tells 2016 SP2 (13.0.5026) from earlier 2016 builds.
+TStatementSet StatementsFor(int majorVersion, int build = 0);
 
 struct TLogReaderSettings {
-  int QueryTimeoutSeconds = 60;     // 0: no time-out
+  int QueryTimeoutSeconds = 60;                                               // 0: no time-out
+  int LoginTimeoutSeconds = TDataStoreSQLServer::kDefaultLoginTimeoutSeconds; // 0: none
   std::function<QDateTime()> Clock; // when figures were read; the local time when empty
 };
 
@@ -59,6 +66,11 @@ public:
   // database are read too, right after the database was made current.
   TDetailsSnapshot ReadDetails(const QString& database, TLogSpaceSnapshot* logSpace = nullptr);
 
+  // Sends a query of the caller's own on this reader's connection; `rows` reads the result when
+  // it ran. For programs that read more than the window does.
+  TOutcome RunQuery(const QString& text, const char* action, const char* needs,
+                    const std::function<void(TResultSet&)>& rows);
+
   // Safe from any thread: ends the statement that runs now, and every later one fails as
   // cancelled without reaching the server, until ResetCancel.
   void Cancel();
@@ -76,6 +88,10 @@ private:
   // "This login may not <action> (error N): it needs <needs>."
   TOutcome Run(TKind kind, const QString& text, const char* action, const char* needs = nullptr);
   TLogSpaceSnapshot ReadLogSpace();
+  // Recovery models, reuse waits, last log backups and VLF counts of every database.
+  TLogHealthSnapshot ReadLogHealth();
+  // The VLF list from sys.dm_db_log_info, after DBCC LOGINFO failed with `dbcc`.
+  void ReadVLFsFromView(TVLFPart& vlfs, const TOutcome& dbcc);
   TConnectSnapshot Open(bool readVersion);
 
   TLogReaderSettings m_settings;

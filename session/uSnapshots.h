@@ -6,6 +6,7 @@
 #include "platform/uColumnData.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QMetaType>
 #include <QString>
 #include <QStringList>
@@ -54,10 +55,40 @@ struct TLogSpaceSnapshot {
   QVector<TLogSpaceRow> Rows;
 };
 
+// One database's log health as the views over all databases give it.
+struct TLogHealthRow {
+  // From sys.databases.
+  bool InCatalog = false;
+  int State = 0; // 0 online
+  QString RecoveryModel;
+  int ReuseWait = -1; // log_reuse_wait; -1: not given
+  QString ReuseWaitDesc;
+  // From msdb's backup history, or from the log stats when msdb could not be read.
+  bool LogBackupKnown = false;
+  QDateTime LastLogBackup; // invalid while known: never
+  // From sys.dm_db_log_stats.
+  std::int64_t VlfCount = -1; // -1: not given
+  std::int64_t ActiveVlfCount = -1;
+};
+
+// Where one source of the log health stands.
+struct TLogHealthSource {
+  bool Supported = false; // false: the server version has no such source
+  TOutcome Outcome;
+};
+
+struct TLogHealthSnapshot {
+  QString ServerVersion; // as the server gave it ("13.00.5026")
+  TLogHealthSource Databases, Backups, Stats;
+  QDateTime ServerTime; // the server's clock when the catalog was read; invalid when not read
+  QHash<QString, TLogHealthRow> Rows; // by exact database name
+};
+
 struct TOverviewSnapshot {
   TOutcome Outcome; // of the list itself
   QVector<TDatabaseRow> Databases;
   TLogSpaceSnapshot LogSpace;
+  TLogHealthSnapshot Health;
 };
 
 // A transaction-log file as sysfiles describes it (sizes in pages of 8 KB).
@@ -76,13 +107,15 @@ struct TLogFilesPart {
   QVector<TLogFileRow> Rows;
 };
 
-// Where the VLF list came from; the columns differ by source.
-enum class TVLFSource { DbccLogInfo };
+// Where the VLF list came from: DBCC LOGINFO, or sys.dm_db_log_info in the same columns when
+// the login may not run DBCC LOGINFO (2016 SP2 and later).
+enum class TVLFSource { DbccLogInfo, LogInfoView };
 
 struct TVLFPart {
   TOutcome Outcome;
   TVLFSource Source = TVLFSource::DbccLogInfo;
-  TColumnSet Columns; // the result as the server sent it, column by column; copies share it
+  TOutcome DbccOutcome; // why DBCC LOGINFO gave way to the view
+  TColumnSet Columns;   // the result as the server sent it, column by column; copies share it
   int RowCount() const { return Columns.empty() ? 0 : int(Columns.front().Count); }
 };
 
@@ -124,6 +157,7 @@ struct TConnectSnapshot {
 
 struct TConnectionTest {
   bool Passed = false;
+  bool Cancelled = false; // the user stopped the login
   QStringList Errors;
 };
 

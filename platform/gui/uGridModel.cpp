@@ -1,6 +1,7 @@
 #include "platform/gui/uGridModel.h"
 
 #include <QBrush>
+#include <QCollator>
 #include <QLocale>
 #include <algorithm>
 
@@ -32,6 +33,8 @@ void TGridModel::ResizeRows(int count) {
     if (c.Times.size() > n) c.Times.resize(n);
     if (c.Texts.size() > n) c.Texts.resize(n);
     if (c.Others.size() > n) c.Others.resize(n);
+    if (c.Hints.size() > n) c.Hints.resize(n);
+    if (c.Decorations.size() > n) c.Decorations.resize(n);
   }
 }
 
@@ -82,6 +85,7 @@ void TGridModel::EmitCellChanged(int column, int row) {
 
 void TGridModel::ChangeType(TColumnCells& c, int row, TType type) {
   std::uint8_t& held = c.Type[std::size_t(row)];
+  if (held == String) c.Flags[std::size_t(row)] &= std::uint8_t(~SortKeyFlag);
   if (held == String) c.Texts[std::size_t(row)] = QString();
   if (held == Other) c.Others[std::size_t(row)] = QVariant();
   held = type;
@@ -111,6 +115,7 @@ void TGridModel::Store(int column, int row, const QVariant& value) {
     return;
   case QMetaType::QString:
     Retype(c, row, String);
+    c.Flags[std::size_t(row)] &= std::uint8_t(~SortKeyFlag);
     Slot(c.Texts, row) = *static_cast<const QString*>(value.constData());
     return;
   default:
@@ -158,6 +163,7 @@ void TGridModel::SetCell(int column, int row, QVariant&& value) {
 void TGridModel::SetText(int column, int row, QString value) {
   TColumnCells& c = m_cells[std::size_t(column)];
   Retype(c, row, String);
+  c.Flags[std::size_t(row)] &= std::uint8_t(~SortKeyFlag);
   Slot(c.Texts, row) = std::move(value);
   CellChanged(column, row);
 }
@@ -259,14 +265,41 @@ int TGridModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : int(m_columns.size());
 }
 
+void TGridModel::SetHint(int column, int row, const QString& hint) {
+  TColumnCells& c = m_cells[std::size_t(column)];
+  if (hint.isEmpty() && std::size_t(row) >= c.Hints.size()) return;
+  Slot(c.Hints, row) = hint;
+  CellChanged(column, row);
+}
+
+QString TGridModel::Hint(int column, int row) const {
+  const std::vector<QString>& h = m_cells[std::size_t(column)].Hints;
+  return std::size_t(row) < h.size() ? h[std::size_t(row)] : QString();
+}
+
+void TGridModel::SetDecoration(int column, int row, const QVariant& decoration) {
+  TColumnCells& c = m_cells[std::size_t(column)];
+  if (decoration.isNull() && std::size_t(row) >= c.Decorations.size()) return;
+  Slot(c.Decorations, row) = decoration;
+  CellChanged(column, row);
+}
+
 QVariant TGridModel::data(const QModelIndex& index, int role) const {
   if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
     return {};
   const int c = index.column();
   const int r = index.row();
   switch (role) {
+  case Qt::DecorationRole: {
+    const std::vector<QVariant>& d = m_cells[std::size_t(c)].Decorations;
+    return std::size_t(r) < d.size() ? d[std::size_t(r)] : QVariant();
+  }
   case Qt::DisplayRole:
   case Qt::ToolTipRole: {
+    if (role == Qt::ToolTipRole) {
+      const QString hint = Hint(c, r);
+      if (!hint.isEmpty()) return hint;
+    }
     if (role == Qt::ToolTipRole && !m_columns[c].HintWhenClipped) return {};
     const QString text = CellText(c, r);
     return text.isEmpty() ? QVariant() : QVariant(text);
@@ -338,7 +371,8 @@ bool TGridModel::setHeaderData(int section, Qt::Orientation orientation, const Q
 }
 
 namespace {
-int CompareValues(TGridColumnKind kind, const QVariant& a, const QVariant& b) {
+int CompareValues(TGridColumnKind kind, const QVariant& a, const QVariant& b,
+                  const QCollator& collator) {
   switch (kind) {
   case TGridColumnKind::Number: {
     const bool ints = a.typeId() != QMetaType::Double && b.typeId() != QMetaType::Double;
@@ -356,7 +390,16 @@ int CompareValues(TGridColumnKind kind, const QVariant& a, const QVariant& b) {
   case TGridColumnKind::Text:
     break;
   }
-  return QString::localeAwareCompare(a.toString(), b.toString());
+  return collator.compare(a.toString(), b.toString());
+}
+
+// Case-insensitive and accent-sensitive, as SQL Server's default collations compare names
+// (master, Orders and Zürich Büro in dictionary order whatever their case).
+QCollator NameCollator() {
+  QCollator collator(QLocale(QLocale::English, QLocale::UnitedStates));
+  collator.setCaseSensitivity(Qt::CaseInsensitive);
+  collator.setNumericMode(false);
+  return collator;
 }
 } // namespace
 
@@ -376,9 +419,15 @@ template <typename T> void Gather(std::vector<T>& values, const std::vector<int>
 void TGridModel::sort(int column, Qt::SortOrder order) {
   if (column < 0 || column >= m_columns.size() || !m_columns[column].Sortable) return;
   const TGridColumnKind kind = m_columns[column].Kind;
+  const QCollator collator = NameCollator();
+  const TColumnCells& cells = m_cells[std::size_t(column)];
   std::vector<QVariant> values(static_cast<std::size_t>(m_rowCount)); // null: empty
   for (int r = 0; r < m_rowCount; ++r)
     if (!IsEmpty(column, r)) values[std::size_t(r)] = Cell(column, r);
+  auto keyOf = [&](int r) -> const qint64* {
+    const std::size_t i = std::size_t(r);
+    return (cells.Flags[i] & SortKeyFlag) ? &cells.Ints[i] : nullptr;
+  };
   std::vector<int> order_(static_cast<std::size_t>(m_rowCount));
   for (std::size_t i = 0; i < order_.size(); ++i)
     order_[i] = int(i);
@@ -387,7 +436,11 @@ void TGridModel::sort(int column, Qt::SortOrder order) {
     const QVariant& b = values[std::size_t(y)];
     const bool ea = a.isNull(), eb = b.isNull();
     if (ea || eb) return ea && !eb;
-    return CompareValues(kind, a, b) < 0;
+    const qint64* ka = keyOf(x);
+    const qint64* kb = keyOf(y);
+    if (ka && kb) return *ka < *kb;
+    if (ka || kb) return ka != nullptr;
+    return CompareValues(kind, a, b, collator) < 0;
   };
   if (order == Qt::AscendingOrder)
     std::stable_sort(order_.begin(), order_.end(), less);
@@ -408,6 +461,8 @@ void TGridModel::sort(int column, Qt::SortOrder order) {
     Gather(c.Times, order_);
     Gather(c.Texts, order_);
     Gather(c.Others, order_);
+    Gather(c.Hints, order_);
+    Gather(c.Decorations, order_);
   }
   QModelIndexList after;
   after.reserve(before.size());

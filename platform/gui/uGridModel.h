@@ -71,11 +71,25 @@ public:
     c.Filled += empty ? -1 : 1;
     CellChanged(column, row);
   }
+  // A value a text cell sorts by ("1.000 GB" by its bytes); cells without one sort after the
+  // cells with one, by their text. Setting the cell again drops the key.
+  void SetSortKey(int column, int row, qint64 key) {
+    TColumnCells& c = m_cells[std::size_t(column)];
+    if (c.Type[std::size_t(row)] != String) return; // other kinds sort by their value
+    Slot(c.Ints, row) = key;
+    c.Flags[std::size_t(row)] |= SortKeyFlag;
+  }
   bool IsEmpty(int column, int row) const {
     return m_cells[std::size_t(column)].Flags[std::size_t(row)] & EmptyFlag;
   }
   // An invalid colour means the window colour.
   void SetColor(int column, int row, const QColor& color);
+  // A tooltip of the cell's own, shown whether or not its text fits; empty: none.
+  void SetHint(int column, int row, const QString& hint);
+  QString Hint(int column, int row) const;
+  // What the cell shows before its text (an icon); null: nothing.
+  void SetDecoration(int column, int row, const QVariant& decoration);
+
   QColor Color(int column, int row) const;
 
   // The text a cell shows (empty for an empty cell).
@@ -88,13 +102,15 @@ public:
                       int role = Qt::DisplayRole) const override;
   bool setHeaderData(int section, Qt::Orientation orientation, const QVariant& value,
                      int role = Qt::EditRole) override;
-  // Stable, by value: numbers and times compare as such; empty cells come first.
+  // Stable, by value: numbers and times compare as such, texts by their sort keys where set and
+  // otherwise without regard to letter case (as a server's default collation compares names);
+  // empty cells come first.
   void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
 private:
   // What a cell holds; the value sits in the column's vector of that type.
   enum TType : std::uint8_t { Null, Int32, Int64, Double, DateTime, String, Other };
-  enum : std::uint8_t { EmptyFlag = 1, ColorFlag = 2 };
+  enum : std::uint8_t { EmptyFlag = 1, ColorFlag = 2, SortKeyFlag = 4 };
   // The cells of one column, by row. The vectors of values are sized to the rows once a value
   // of their type is stored, so a column of numbers holds no strings.
   struct TColumnCells {
@@ -106,6 +122,9 @@ private:
     std::vector<QDateTime> Times;
     std::vector<QString> Texts;
     std::vector<QVariant> Others;
+    // Sized only once a cell of the column has one.
+    std::vector<QString> Hints;
+    std::vector<QVariant> Decorations;
     int Filled = 0; // cells not marked empty
   };
   template <typename T> T& Slot(std::vector<T>& values, int row) {

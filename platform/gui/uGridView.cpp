@@ -9,6 +9,7 @@
 #include <QTableView>
 #include <QToolTip>
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <string_view>
 #include <unordered_map>
@@ -17,6 +18,9 @@ namespace {
 class TGridDelegate : public QStyledItemDelegate {
 public:
   using QStyledItemDelegate::QStyledItemDelegate;
+  void StyleFor(QStyleOptionViewItem* option, const QModelIndex& index) const {
+    initStyleOption(option, index);
+  }
 
 protected:
   void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
@@ -24,6 +28,10 @@ protected:
     const QVariant elide =
         index.model()->headerData(index.column(), Qt::Horizontal, TGridRole::ElideMode);
     if (elide.isValid()) option->textElideMode = Qt::TextElideMode(elide.toInt());
+    // A coloured cell keeps its text readable whatever the palette's text colour is (white
+    // text of a dark theme on a pale highlight would all but vanish).
+    if (option->backgroundBrush.style() != Qt::NoBrush)
+      option->palette.setColor(QPalette::Text, ReadableTextColor(option->backgroundBrush.color()));
   }
 
   bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
@@ -90,6 +98,35 @@ int HeaderWidth(QHeaderView* header, int section) {
 }
 } // namespace
 
+namespace {
+double RelativeLuminance(const QColor& c) {
+  const auto channel = [](double v) {
+    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+  };
+  const QColor rgb = c.toRgb();
+  return 0.2126 * channel(rgb.redF()) + 0.7152 * channel(rgb.greenF()) +
+         0.0722 * channel(rgb.blueF());
+}
+} // namespace
+
+double ContrastRatio(const QColor& a, const QColor& b) {
+  const double la = RelativeLuminance(a), lb = RelativeLuminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor ReadableTextColor(const QColor& background) {
+  const QColor black(Qt::black), white(Qt::white);
+  return ContrastRatio(background, black) >= ContrastRatio(background, white) ? black : white;
+}
+
+QColor CellTextColor(const QTableView* grid, const QModelIndex& index) {
+  QStyleOptionViewItem option;
+  option.initFrom(grid);
+  if (const auto* d = dynamic_cast<const TGridDelegate*>(grid->itemDelegate()))
+    d->StyleFor(&option, index);
+  return option.palette.color(QPalette::Text);
+}
+
 void SetupGrid(QTableView* grid, bool sorting) {
   grid->setItemDelegate(new TGridDelegate(grid));
   grid->setSortingEnabled(false);
@@ -129,6 +166,10 @@ void SetupGrid(QTableView* grid, bool sorting) {
 }
 
 void FitColumnWidths(QTableView* grid, int margin) {
+  FitColumnWidths(grid, margin, 0, grid->model() ? grid->model()->columnCount() - 1 : -1);
+}
+
+void FitColumnWidths(QTableView* grid, int margin, int first, int last) {
   QAbstractItemModel* model = grid->model();
   if (!model) return;
   grid->verticalHeader()->setDefaultSectionSize(RowHeight(grid));
@@ -136,8 +177,8 @@ void FitColumnWidths(QTableView* grid, int margin) {
   const QFontMetrics fm = grid->fontMetrics();
   const int focus = grid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, grid) + 1;
   const int cellPadding = 2 * focus + 1; // text margins of the delegate plus the grid line
-  const int columns = model->columnCount();
-  for (int c = 0; c < columns; ++c) {
+  const int columns = std::min(model->columnCount(), last + 1);
+  for (int c = std::max(0, first); c < columns; ++c) {
     int width = HeaderWidth(header, c);
     const QVariant longest = model->headerData(c, Qt::Horizontal, TGridRole::LongestTexts);
     if (longest.isValid()) {

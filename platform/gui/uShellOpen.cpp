@@ -3,9 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QUrl>
 
 #ifdef Q_OS_WIN
@@ -34,8 +32,7 @@ int CheckLocalFile(const QString& path) {
 #endif
 } // namespace
 
-TDesktopShellOpener::TDesktopShellOpener(QString program, int waitMs)
-    : m_program(std::move(program)), m_waitMs(waitMs) {}
+TDesktopShellOpener::TDesktopShellOpener(TLauncher launcher) : m_launcher(std::move(launcher)) {}
 
 #ifdef Q_OS_WIN
 int TDesktopShellOpener::Open(const QString& link) {
@@ -49,46 +46,21 @@ int TDesktopShellOpener::Open(const QString& link) {
 
   // A local file goes to the opener as an absolute path, so a name that begins with "-"
   // cannot pass for an option.
-  QString target = link;
+  QUrl url;
   if (!HasUrlScheme(link) || link.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
     const QString path = HasUrlScheme(link) ? QUrl(link).toLocalFile() : link;
     if (path.isEmpty()) return ShellResult::FileNotFound;
     const int check = CheckLocalFile(path);
     if (check <= 32) return check;
-    target = QFileInfo(path).absoluteFilePath();
+    url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+  } else {
+    url = QUrl(link, QUrl::TolerantMode);
+    if (!url.isValid()) return ShellResult::FileNotFound;
   }
-
-#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
-  const QString program = QStandardPaths::findExecutable(m_program);
-  if (program.isEmpty()) return ShellResult::NoAssociation;
-  auto* opener = new QProcess(QCoreApplication::instance());
-  opener->setProgram(program);
-  opener->setArguments({target});
-  opener->setStandardInputFile(QProcess::nullDevice());
-  opener->setStandardOutputFile(QProcess::nullDevice());
-  opener->setStandardErrorFile(QProcess::nullDevice());
-  opener->start();
-  if (!opener->waitForStarted()) {
-    delete opener;
-    return ShellResult::OutOfResources;
-  }
-  if (!opener->waitForFinished(m_waitMs)) {
-    QObject::connect(opener, &QProcess::finished, opener, &QObject::deleteLater);
-    return ShellResult::Success;
-  }
-  const bool exited = opener->exitStatus() == QProcess::NormalExit;
-  const int code = opener->exitCode();
-  delete opener;
-  // xdg-open: 0 done, 2 a file is missing, 3 no tool to open it, 4 the action failed.
-  if (exited && code == 0) return ShellResult::Success;
-  if (exited && code == 2) return ShellResult::FileNotFound;
-  return ShellResult::NoAssociation;
-#else
-  Q_UNUSED(m_program);
-  Q_UNUSED(m_waitMs);
-  const QUrl url = HasUrlScheme(target) ? QUrl(target) : QUrl::fromLocalFile(target);
-  return QDesktopServices::openUrl(url) ? ShellResult::Success : ShellResult::NoAssociation;
-#endif
+  // The opener runs on its own: a browser it starts outlives this program, and a slow one
+  // keeps no window waiting.
+  const bool started = m_launcher ? m_launcher(url) : QDesktopServices::openUrl(url);
+  return started ? ShellResult::Success : ShellResult::NoAssociation;
 }
 #endif
 

@@ -6,6 +6,9 @@
 // error code. The other platforms map their failures onto the same codes.
 
 #include <QString>
+#include <functional>
+
+class QUrl;
 
 namespace ShellResult {
 constexpr int OutOfResources = 0;
@@ -23,20 +26,21 @@ public:
   virtual int Open(const QString& link) = 0;
 };
 
-// The platform's own opener: ShellExecuteW on Windows; elsewhere xdg-open (or the desktop
-// services where there is none) after checking local files, so a missing file or folder
-// gives 2 or 3. xdg-open's own failures (nothing can open the link, as for a mailto link
-// without a mail program) give 31. An opener still running after the wait (some run the
-// browser in the foreground) counts as success and is left to finish.
+// The platform's own opener: ShellExecuteW on Windows; elsewhere the desktop services, which
+// start the user's opener detached (or ask the desktop portal when the program runs sandboxed),
+// so opening never waits for a browser and no opener ends with the program. Local files are
+// checked first, so a missing file or folder gives 2 or 3; nothing able to open the link (no
+// browser, no xdg-open) gives 31.
 class TDesktopShellOpener : public TShellOpener {
 public:
-  // program: the opener to start on Linux and the BSDs; tests give their own.
-  explicit TDesktopShellOpener(QString program = QStringLiteral("xdg-open"), int waitMs = 2000);
+  // Starts the opener for a URL without waiting for it; false when nothing could be started.
+  using TLauncher = std::function<bool(const QUrl&)>;
+  // launcher: QDesktopServices::openUrl unless a test gives its own.
+  explicit TDesktopShellOpener(TLauncher launcher = {});
   int Open(const QString& link) override;
 
 private:
-  QString m_program;
-  int m_waitMs;
+  TLauncher m_launcher;
 };
 
 // The opener OpenLink uses.

@@ -7,6 +7,7 @@
 #include "ssrpresponder.h"
 
 #include <QLabel>
+#include <QLayout>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
@@ -83,9 +84,17 @@ private Q_SLOTS:
     QVERIFY(form.btnOK->isDefault());
     QCOMPARE(form.btnCancel->text(), QString("Cancel"));
     QVERIFY(!form.imgServer->pixmap().isNull());
-    QCOMPARE(form.lbServers->geometry(), QRect(16, 112, 329, 225));
-    QCOMPARE(form.btnOK->geometry(), QRect(184, 368, 75, 25));
-    QCOMPARE(form.btnCancel->geometry(), QRect(272, 368, 75, 25));
+    // Laid out for the designed 364 x 409: the list under its label, the buttons at the
+    // bottom right, lined up with the list; a larger font grows it (test_dialogfonts).
+    form.layout()->activate();
+    QCOMPARE(form.lbServers->x(), 16);
+    QVERIFY(form.lbServers->y() > form.TntLabel2->geometry().bottom());
+    QVERIFY(form.lbServers->height() >= 200);
+    QCOMPARE(form.btnCancel->geometry().right(), form.lbServers->geometry().right());
+    QVERIFY(form.btnOK->geometry().right() < form.btnCancel->x());
+    QCOMPARE(form.btnOK->y(), form.btnCancel->y());
+    QVERIFY(form.btnOK->y() > form.lbServers->geometry().bottom());
+    QVERIFY(form.btnOK->width() >= 75 && form.btnOK->height() >= 25);
     QVERIFY(!form.btnOK->isEnabled());
     QCOMPARE(form.GetSelectedServer(), QString());
   }

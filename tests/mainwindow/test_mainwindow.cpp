@@ -6,13 +6,17 @@
 #include "platform/gui/uHeaderPanel.h"
 #include "platform/gui/uModalHook.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QElapsedTimer>
 #include <QEnterEvent>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
@@ -55,21 +59,26 @@ private Q_SLOTS:
     QTest::addColumn<QString>("action");
     QTest::addColumn<QString>("hint");
     QTest::addColumn<bool>("enabled");
+    QTest::addColumn<QString>("spoken"); // what a screen reader says for the button
+    QTest::addColumn<QKeySequence>("shortcut");
     QTest::newRow("connect") << "ToolButton1"
                              << "actConnectDB"
-                             << "Connect to SQL Server" << true;
+                             << "Connect to SQL Server" << true << "Connect to SQL Server"
+                             << QKeySequence("Ctrl+N");
     QTest::newRow("refresh") << "ToolButton6"
                              << "actRefreshDBList"
-                             << "Refresh database list" << false;
+                             << "Refresh database list" << false << "Refresh database list"
+                             << QKeySequence("F5");
     QTest::newRow("updates") << "ToolButton7"
                              << "actCheckForUpdates"
-                             << "Check for updates" << true;
+                             << "Check for updates" << true << "Check for updates"
+                             << QKeySequence();
     QTest::newRow("about") << "ToolButton2"
                            << "actAbout"
-                           << "About" << true;
+                           << "About" << true << "About Velmora" << QKeySequence("F1");
     QTest::newRow("exit") << "ToolButton3"
                           << "actExit"
-                          << "Exit" << true;
+                          << "Exit" << true << "Exit" << QKeySequence("Ctrl+Q");
   }
 
   void toolbar() {
@@ -77,6 +86,8 @@ private Q_SLOTS:
     QFETCH(QString, action);
     QFETCH(QString, hint);
     QFETCH(bool, enabled);
+    QFETCH(QString, spoken);
+    QFETCH(QKeySequence, shortcut);
     TfrmMain w;
     auto* b = w.ToolBar1->findChild<QToolButton*>(button);
     QVERIFY(b);
@@ -84,7 +95,13 @@ private Q_SLOTS:
     QCOMPARE(b->defaultAction()->toolTip(), hint);
     QCOMPARE(b->defaultAction()->isEnabled(), enabled);
     QVERIFY(!b->icon().isNull());
-    QVERIFY(b->defaultAction()->shortcut().isEmpty());
+    QCOMPARE(b->toolButtonStyle(), Qt::ToolButtonIconOnly);
+    QCOMPARE(b->size(), QSize(39, 38));
+    QVERIFY(b->focusPolicy() & Qt::TabFocus);
+    QCOMPARE(b->defaultAction()->shortcut(), shortcut);
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(b);
+    QVERIFY(a);
+    QCOMPARE(a->text(QAccessible::Name), spoken);
     // The hint is a tooltip only: hovering a button leaves the status bar's panels in view.
     QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
     QCoreApplication::sendEvent(b, &enter);
@@ -125,6 +142,91 @@ private Q_SLOTS:
     QTest::qWait(400);
     QCOMPARE(calls, 1);
     QVERIFY(!w.actRefreshDBList->isEnabled());
+  }
+
+  // The menu bar carries the toolbar's actions and the page keys.
+  void menuBar() {
+    TfrmMain w;
+    QStringList menus;
+    for (QAction* m : w.menuBar()->actions())
+      menus << m->text();
+    QCOMPARE(menus, QStringList({"&Server", "&View", "&Help"}));
+    const auto names = [](QMenu* menu) {
+      QStringList list;
+      for (QAction* a : menu->actions())
+        list << (a->isSeparator() ? QString("-") : a->objectName());
+      return list;
+    };
+    QCOMPARE(names(w.menuBar()->actions()[0]->menu()),
+             QStringList({"actConnectDB", "actRefreshDBList", "-", "actExit"}));
+    QCOMPARE(names(w.menuBar()->actions()[1]->menu()),
+             QStringList({"actNextPage", "actPreviousPage"}));
+    QCOMPARE(names(w.menuBar()->actions()[2]->menu()),
+             QStringList({"actCheckForUpdates", "-", "actAbout"}));
+  }
+
+  // Ctrl+PgDn and Ctrl+PgUp walk the detail pages, round the ends, wherever the focus is.
+  void pageKeys() {
+    TfrmMain w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.timerConnect.stop();
+    w.grdOverview->setFocus();
+    QCOMPARE(w.pgcDetails->currentIndex(), 0);
+    QTest::keyClick(w.grdOverview, Qt::Key_PageDown, Qt::ControlModifier);
+    QCOMPARE(w.pgcDetails->currentIndex(), 1);
+    QTest::keyClick(w.grdOverview, Qt::Key_PageUp, Qt::ControlModifier);
+    QTest::keyClick(w.grdOverview, Qt::Key_PageUp, Qt::ControlModifier);
+    QCOMPARE(w.pgcDetails->currentIndex(), 3);
+    // F1 opens About through the window's shortcut.
+    TfrmMessageBox box;
+    frmMessageBox = &box;
+    ModalHook::SetNextAnswer("frmMessageBox", QDialog::Accepted);
+    QTest::keyClick(w.grdOverview, Qt::Key_F1);
+    QCOMPARE(ModalHook::PendingAnswers("frmMessageBox"), 0);
+    frmMessageBox = nullptr;
+  }
+
+  // Tab leaves a grid for the next control instead of walking its cells.
+  void tabLeavesTheGrids() {
+    TfrmMain w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.timerConnect.stop();
+    for (QTableView* grid : {w.grdOverview, w.grdFileDetails, w.grdVLF}) {
+      QVERIFY(!grid->tabKeyNavigation());
+      QCOMPARE(grid->selectionBehavior(), QAbstractItemView::SelectRows);
+      QCOMPARE(grid->selectionMode(), QAbstractItemView::ExtendedSelection);
+    }
+    w.grdOverview->setFocus();
+    QTest::keyClick(w.grdOverview, Qt::Key_Tab);
+    QVERIFY(QApplication::focusWidget() != w.grdOverview);
+  }
+
+  // Every control a user can reach says what it is in words: no object names, no "...".
+  void accessibleNamesInWords() {
+    TfrmMain w;
+    QList<QWidget*> controls = w.findChildren<QWidget*>();
+    int checked = 0;
+    for (QWidget* c : controls) {
+      if (c->focusPolicy() == Qt::NoFocus || c->isWindow() || qobject_cast<QMenu*>(c)) continue;
+      QAccessibleInterface* a = QAccessible::queryAccessibleInterface(c);
+      QVERIFY(a);
+      const QString name = a->text(QAccessible::Name);
+      const QByteArray where = c->objectName().toUtf8() + " (" + c->metaObject()->className() +
+                               "): '" + name.toUtf8() + "'";
+      QVERIFY2(!name.trimmed().isEmpty(), where);
+      QVERIFY2(name != "..." && !name.startsWith("act") && name != c->objectName(), where);
+      ++checked;
+    }
+    QVERIFY(checked >= 9);
+  }
+
+  void titleShowsTheServer() {
+    TfrmMain w;
+    QCOMPARE(w.windowTitle(), QString("Velmora"));
+    w.ShowServerInTitle("SQL01\\INST");
+    QCOMPARE(w.windowTitle(), QString("Velmora - SQL01\\INST"));
   }
 
   void cancelledConnectChangesNothing() {

@@ -11,6 +11,7 @@
 #include <QLocale>
 #include <QTableView>
 #include <QTest>
+#include <algorithm>
 
 namespace {
 QVector<TGridColumn> Columns() {
@@ -175,6 +176,84 @@ private Q_SLOTS:
     QCOMPARE(ColumnTexts(m, 0), QStringList({"c", "b", "a", "d"}));
     m.sort(0, Qt::AscendingOrder);
     QCOMPARE(ColumnTexts(m, 0), QStringList({"a", "b", "c", "d"}));
+  }
+
+  // Texts sort without regard to letter case, accents still counting (a server's default
+  // collation); sizes shown as text sort by the bytes behind them.
+  void gridModelSortsTexts_data() {
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<QList<qint64>>("keys"); // -1: no key
+    QTest::addColumn<QStringList>("ascending");
+    QTest::newRow("names") << QStringList{"Zürich Büro", "master", "Alpha", "zeta", "Model", "msdb"}
+                           << QList<qint64>{-1, -1, -1, -1, -1, -1}
+                           << QStringList{"Alpha", "master", "Model",
+                                          "msdb",  "zeta",   "Zürich Büro"};
+    QTest::newRow("sizes") << QStringList{"1.000 GB", "512.000 MB", "8.000 kB", "2.000 MB"}
+                           << QList<qint64>{1 << 30, 512 << 20, 8 << 10, 2 << 20}
+                           << QStringList{"8.000 kB", "2.000 MB", "512.000 MB", "1.000 GB"};
+    QTest::newRow("keyed before unkeyed")
+        << QStringList{"5% increments", "64.000 MB", "10% increments", "1.000 MB"}
+        << QList<qint64>{-1, 64 << 20, -1, 1 << 20}
+        << QStringList{"1.000 MB", "64.000 MB", "10% increments", "5% increments"};
+  }
+
+  void gridModelSortsTexts() {
+    QFETCH(QStringList, texts);
+    QFETCH(QList<qint64>, keys);
+    QFETCH(QStringList, ascending);
+    TGridModel m(Columns());
+    QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    m.AddRows(int(texts.size()));
+    for (int r = 0; r < texts.size(); ++r) {
+      m.SetCell(0, r, texts[r]);
+      if (keys[r] >= 0) m.SetSortKey(0, r, keys[r]);
+    }
+    m.sort(0, Qt::AscendingOrder);
+    QCOMPARE(ColumnTexts(m, 0), ascending);
+    m.sort(0, Qt::DescendingOrder);
+    std::reverse(ascending.begin(), ascending.end());
+    QCOMPARE(ColumnTexts(m, 0), ascending);
+  }
+
+  // A key belongs to the text it was set with: a new text drops it.
+  void gridModelSortKeyGoesWithItsText() {
+    TGridModel m(Columns());
+    m.AddRows(2);
+    m.SetCell(0, 0, "b");
+    m.SetSortKey(0, 0, 1);
+    m.SetCell(0, 1, "a");
+    m.SetSortKey(0, 1, 2);
+    m.sort(0, Qt::AscendingOrder);
+    QCOMPARE(ColumnTexts(m, 0), QStringList({"b", "a"}));
+    m.SetText(0, 1, "c"); // row 1 holds "a" with key 2: replaced without a key
+    m.sort(0, Qt::AscendingOrder);
+    QCOMPARE(ColumnTexts(m, 0), QStringList({"b", "c"}));
+    m.SetText(0, 0, "d");
+    m.sort(0, Qt::AscendingOrder);
+    QCOMPARE(ColumnTexts(m, 0), QStringList({"c", "d"}));
+  }
+
+  // A cell's own tooltip and icon travel with its row when the grid sorts.
+  void gridModelHintsAndIcons() {
+    TGridModel m(Columns());
+    QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    m.AddRows(3);
+    const QStringList texts = {"OK", "1,250 VLFs", "Log 75 % full"};
+    const qint64 keys[] = {2, 0, 1};
+    for (int r = 0; r < 3; ++r) {
+      m.SetText(0, r, texts[r]);
+      m.SetSortKey(0, r, keys[r]);
+      m.SetHint(0, r, "tip " + texts[r]);
+    }
+    m.SetDecoration(0, 1, QColor(Qt::red));
+    QCOMPARE(m.index(0, 1).data(Qt::ToolTipRole), QVariant()); // no hint of its own
+    m.sort(0, Qt::AscendingOrder);
+    QCOMPARE(ColumnTexts(m, 0), QStringList({"1,250 VLFs", "Log 75 % full", "OK"}));
+    QCOMPARE(m.index(0, 0).data(Qt::ToolTipRole).toString(), QString("tip 1,250 VLFs"));
+    QCOMPARE(m.index(0, 0).data(Qt::DecorationRole).value<QColor>(), QColor(Qt::red));
+    QVERIFY(!m.index(2, 0).data(Qt::DecorationRole).isValid());
+    m.SetRowCount(1); // shrinking drops what the rows had
+    QCOMPARE(m.Hint(0, 0), QString("tip 1,250 VLFs"));
   }
 
   void memTableAppendsByName() {

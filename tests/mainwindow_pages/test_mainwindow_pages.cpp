@@ -9,6 +9,7 @@
 #include "platform/gui/uHeaderPanel.h"
 #include "platform/gui/uModalHook.h"
 #include "platform/gui/uNoticeStack.h"
+#include "platform/gui/uVlfMap.h"
 #include "platform/uMemTable.h"
 #include "uSqlSimProcess.h"
 
@@ -188,8 +189,10 @@ private Q_SLOTS:
     QVERIFY(s.Window.StatusPanelText(1).endsWith(" (Developer Edition (64-bit))"));
 
     TGridModel* m = s.Overview();
+    // The health columns come after the figures, which stay as they were.
     QCOMPARE(Headers(m), QStringList({"Database Name", "Status", "Log Size (MB)",
-                                      "Log Space Used (%)", "Last Updated"}));
+                                      "Log Space Used (%)", "Last Updated", "Recovery model",
+                                      "Log reuse wait", "VLFs", "Last log backup", "Verdict"}));
     QStringList names;
     for (int r = 0; r < m->rowCount(); ++r)
       names << m->Cell(OV::colDBName, r).toString();
@@ -272,11 +275,26 @@ private Q_SLOTS:
     QCOMPARE(s.Count("DBCC SQLPERF"), perf + 1); // a selection refreshes the log figures
     QVERIFY(s.Sim.LogLines().contains("USE [a6]"));
 
+    // Several rows selected: only the current row is shown, and it loads once.
+    QTableView* grid = s.Window.grdOverview;
+    const QModelIndex third = grid->model()->index(2, OV::colStatus);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                      grid->visualRect(third).center());
+    QVERIFY(s.WaitIdle());
+    QCOMPARE(grid->selectionModel()->selectedRows().size(), 4);
+    QCOMPARE(s.Window.FSelectedRow, 2);
+    QCOMPARE(s.Window.pnlHeaderDetails->Caption(), QString("T-log details for database: a3"));
+    QCOMPARE(s.Count("DBCC LOGINFO"), 3);
+    QTest::keyClick(grid, Qt::Key_A, Qt::ControlModifier);
+    QVERIFY(s.WaitIdle());
+    QCOMPARE(grid->selectionModel()->selectedRows().size(), grid->model()->rowCount());
+    QCOMPARE(s.Count("DBCC LOGINFO"), 3);
+
     s.Refresh();
     QCOMPARE(s.Window.FSelectedRow, 0);
     QCOMPARE(s.Window.grdOverview->currentIndex().row(), 0);
     QCOMPARE(s.Window.pnlHeaderDetails->Caption(), QString("T-log details for database: a1"));
-    QCOMPARE(s.Count("DBCC LOGINFO"), 3);
+    QCOMPARE(s.Count("DBCC LOGINFO"), 4);
   }
 
   void sortingKeepsTheShownRow() {
@@ -354,6 +372,16 @@ private Q_SLOTS:
     QCOMPARE(Cell(f, 0, FC::colFileID), QString("3"));
     s.ClickHeader(s.Window.grdFileDetails, FC::colLogicalName);
     QCOMPARE(Cell(f, 0, FC::colFileID), QString("2"));
+    // Sizes sort by their bytes (as text "1.000 MB" would come before "800.000 kB"); the
+    // text shown stays.
+    f->sort(FC::colSize, Qt::AscendingOrder);
+    QCOMPARE(Cell(f, 0, FC::colSize), QString("800.000 kB"));
+    QCOMPARE(Cell(f, 1, FC::colSize), QString("1.000 MB"));
+    f->sort(FC::colMaxSize, Qt::DescendingOrder); // unlimited is the largest
+    QCOMPARE(Cell(f, 0, FC::colMaxSize), QString("unlimited"));
+    // A path too long for its cell shows in full as its tooltip.
+    QCOMPARE(f->index(0, FC::colFileName).data(Qt::ToolTipRole).toString(),
+             Cell(f, 0, FC::colFileName));
   }
 
   void vlfPageShapes_data() {
@@ -495,7 +523,9 @@ private Q_SLOTS:
     QVERIFY(s.Start(Scenario(version, {db})));
     QVERIFY(s.Connect());
     QTreeWidget* lv = s.Window.lvSummary;
-    QCOMPARE(lv->topLevelItemCount(), 11);
+    // The server's six values first, as they always were; the verdict's rows follow.
+    QVERIFY(lv->topLevelItemCount() >= 17);
+    QCOMPARE(lv->topLevelItem(SI::itmVerdict)->text(0), QString("Verdict"));
     const QStringList labels = {"Recovery model",       "Last t-log backup",
                                 "Log reuse wait desc.", "Oldest active transaction",
                                 "# t-log files",        "# virtual log files"};
@@ -546,6 +576,101 @@ private Q_SLOTS:
              QString("This login may not run DBCC LOGINFO (error 2571): it needs sysadmin."));
     QCOMPARE(s.Summary(SI::itmVirtualLogFiles), QString("n/a"));
     QCOMPARE(s.Summary(SI::itmLogFiles), QString("1"));
+  }
+
+  // The health columns by server version: "—" where the server has no source, a VLF count
+  // once a database was shown on servers without the log stats.
+  void healthColumnsByVersion_data() {
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<QString>("recovery"); // of database S
+    QTest::addColumn<QString>("vlfsBefore");
+    QTest::addColumn<QString>("verdict");
+    QTest::newRow("2000") << "8.00.2039"
+                          << "\u2014"
+                          << "\u2014"
+                          << "\u2014";
+    QTest::newRow("2008 R2") << "10.50.1600.1"
+                             << "FULL"
+                             << "\u2014"
+                             << "Critical";
+    QTest::newRow("2022") << "16.0.1000.6"
+                          << "FULL"
+                          << "4 / 1"
+                          << "Critical";
+  }
+  void healthColumnsByVersion() {
+    QFETCH(QString, version);
+    QFETCH(QString, recovery);
+    QFETCH(QString, vlfsBefore);
+    QFETCH(QString, verdict);
+    TWindowRun s;
+    QVERIFY(s.Start(
+        Scenario(version, {QJsonObject{{"name", "A"}}, QJsonObject{{"name", "S"},
+                                                                   {"recovery", "FULL"},
+                                                                   {"logReuseWait", "LOG_BACKUP"},
+                                                                   {"logUsedPercent", 69.99}}})));
+    QVERIFY(s.Connect());
+    TGridModel* m = s.Overview();
+    const int row = RowOf(m, "S");
+    QCOMPARE(Cell(m, row, OV::colUsed), QString("69.99")); // the old columns as they were
+    QCOMPARE(Cell(m, row, OV::colRecovery), recovery);
+    QCOMPARE(Cell(m, row, OV::colVLFs), vlfsBefore);
+    const bool judged = verdict != "\u2014";
+    QCOMPARE(Cell(m, row, OV::colLastLogBackup), judged ? QString("never") : verdict);
+    QCOMPARE(Cell(m, row, OV::colReuseWait), judged ? QString("LOG_BACKUP") : verdict);
+    // Never log-backed-up in FULL recovery: critical, the reason in the cell, all in the tip.
+    QCOMPARE(Cell(m, row, OV::colVerdict),
+             judged ? QString("FULL recovery and never a log backup") : verdict);
+    QCOMPARE(m->index(row, OV::colVerdict).data(Qt::DecorationRole).isValid(), judged);
+    if (judged)
+      QVERIFY(m->index(row, OV::colVerdict)
+                  .data(Qt::ToolTipRole)
+                  .toString()
+                  .startsWith("Critical: FULL recovery and never a log backup: back up the log"));
+    // Shown once, its VLFs are counted on every version that judges.
+    s.Click(s.Window.grdOverview, row, OV::colDBName);
+    QCOMPARE(Cell(m, row, OV::colVLFs), judged ? QString("4 / 1") : verdict);
+    QCOMPARE(s.Summary(SI::itmVerdict), verdict);
+    QCOMPARE(s.Window.SummaryPage()->ReasonCount(), judged ? 1 : 0);
+  }
+
+  // A refused source shows "n/a" with the reason; the other columns are unaffected.
+  void healthSourceRefused() {
+    TWindowRun s;
+    QVERIFY(s.Start(Scenario("10.50.1600.1", {QJsonObject{{"name", "S"}, {"logUsedPercent", 75}}},
+                             {"lastbackups"})));
+    QVERIFY(s.Connect());
+    TGridModel* m = s.Overview();
+    QCOMPARE(Cell(m, 0, OV::colUsed), QString("75"));
+    QCOMPARE(Cell(m, 0, OV::colRecovery), QString("SIMPLE"));
+    QCOMPARE(Cell(m, 0, OV::colLastLogBackup), QString("n/a"));
+    const QString tip = m->index(0, OV::colLastLogBackup).data(Qt::ToolTipRole).toString();
+    QVERIFY2(tip.contains("error 229") && tip.contains("msdb"), qPrintable(tip));
+    QCOMPARE(Cell(m, 0, OV::colVerdict), QString("Log 75 % full (warning from 70 %)"));
+  }
+
+  // A login with VIEW SERVER STATE alone: the VLF list and its map come from
+  // sys.dm_db_log_info, and the page says so.
+  void vlfListWithoutSysadmin() {
+    TWindowRun s;
+    QJsonObject scenario = Scenario(
+        "16.0.1000.6",
+        {QJsonObject{
+            {"name", "S"},
+            {"vlfs", QJsonArray{QJsonObject{{"count", 300}, {"size", 65536}, {"active", 2}}}}}});
+    QJsonObject login = scenario["logins"].toArray()[0].toObject();
+    login["sysadmin"] = false;
+    scenario["logins"] = QJsonArray{login};
+    QVERIFY(s.Start(scenario));
+    QVERIFY(s.Connect());
+    QCOMPARE(s.Window.memVLF->rowCount(), 300);
+    QCOMPARE(s.Window.imgVLFMap->Vlfs().size(), 300);
+    const QString source = s.Window.lblVLFSource->text();
+    QVERIFY2(source.startsWith("Source: sys.dm_db_log_info") && source.contains("error 2571"),
+             qPrintable(source));
+    QCOMPARE(Cell(s.Overview(), 0, OV::colVLFs), QString("300 / 2"));
+    QCOMPARE(Cell(s.Overview(), 0, OV::colVerdict), QString("300 VLFs (warning above 200)"));
+    QVERIFY(s.Window.SummaryPage()->Reason(0).contains("grow it again in steps of 64 MB"));
   }
 
   void failedListQuery() {

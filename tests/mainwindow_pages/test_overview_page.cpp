@@ -2,10 +2,12 @@
 
 #include "forms/uOverviewPage.h"
 #include "platform/gui/uGridModel.h"
+#include "platform/gui/uGridView.h"
 
 #include <QAbstractItemModelTester>
 #include <QBrush>
 #include <QLocale>
+#include <QPalette>
 #include <QTableView>
 #include <QTest>
 
@@ -117,6 +119,64 @@ private Q_SLOTS:
     QCOMPARE(page.DatabaseName(0), QString("b"));
     m->sort(Col::colStatus, Qt::AscendingOrder); // Status does not sort
     QCOMPARE(page.DatabaseName(0), QString("b"));
+  }
+
+  // The highlight reads at 4.5:1 or better in a light and in a dark palette, and a palette
+  // changed while rows show recolours them.
+  void highlightContrast_data() {
+    QTest::addColumn<QColor>("base");
+    QTest::addColumn<QColor>("text");
+    QTest::newRow("light") << QColor(Qt::white) << QColor(Qt::black);
+    QTest::newRow("dark") << QColor(0x2b, 0x2b, 0x2b) << QColor(Qt::white);
+    QTest::newRow("dark, grey text") << QColor(0x1e, 0x1e, 0x1e) << QColor(0xdd, 0xdd, 0xdd);
+  }
+
+  void highlightContrast() {
+    QFETCH(QColor, base);
+    QFETCH(QColor, text);
+    QPalette palette;
+    palette.setColor(QPalette::Base, base);
+    palette.setColor(QPalette::Window, base);
+    palette.setColor(QPalette::Text, text);
+    palette.setColor(QPalette::WindowText, text);
+    QTableView grid;
+    TOverviewPage page(&grid);
+    AddRows(page.Model(), {"Sales", "Quiet"});
+    page.ApplyLogSpace({{"Sales", 1, 85}, {"Quiet", 1, 5}}, QDateTime::currentDateTime());
+    grid.setPalette(palette); // changed after the rows were coloured
+    const QModelIndex used = page.Model()->index(0, Col::colUsed);
+    const QColor background = used.data(Qt::BackgroundRole).value<QBrush>().color();
+    const QColor drawn = CellTextColor(&grid, used);
+    QVERIFY2(ContrastRatio(background, drawn) >= 4.5,
+             qPrintable(QString::number(ContrastRatio(background, drawn))));
+    // The highlight stands out from the grid's own background, and plain cells keep the
+    // palette's text colour.
+    QVERIFY(ContrastRatio(background, base) > 1.2);
+    QCOMPARE(CellTextColor(&grid, page.Model()->index(1, Col::colUsed)), text);
+    // Rows coloured after the change get the same colour.
+    page.ApplyLogSpace({{"Quiet", 1, 90}}, QDateTime::currentDateTime());
+    QCOMPARE(page.Model()->index(1, Col::colUsed).data(Qt::BackgroundRole).value<QBrush>().color(),
+             background);
+  }
+
+  void contrastRatio_data() {
+    QTest::addColumn<QColor>("a");
+    QTest::addColumn<QColor>("b");
+    QTest::addColumn<double>("ratio");
+    QTest::newRow("black on white") << QColor(Qt::black) << QColor(Qt::white) << 21.0;
+    QTest::newRow("same") << QColor(0x77, 0x77, 0x77) << QColor(0x77, 0x77, 0x77) << 1.0;
+    QTest::newRow("#767676 on white") << QColor(0x76, 0x76, 0x76) << QColor(Qt::white) << 4.54;
+    // The old fixed peach under a dark theme's white text.
+    QTest::newRow("white on peach") << QColor(Qt::white) << QColor(254, 224, 210) << 1.25;
+  }
+
+  void contrastRatio() {
+    QFETCH(QColor, a);
+    QFETCH(QColor, b);
+    QFETCH(double, ratio);
+    QVERIFY2(qAbs(ContrastRatio(a, b) - ratio) < 0.01,
+             qPrintable(QString::number(ContrastRatio(a, b))));
+    QCOMPARE(ContrastRatio(a, b), ContrastRatio(b, a));
   }
 };
 

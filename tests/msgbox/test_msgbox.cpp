@@ -2,6 +2,7 @@
 // box, the links in its body and a link that fails while the box is showing.
 
 #include "common/uCommonGUI.h"
+#include "common/udmCommon.h"
 #include "fakeshell.h"
 #include "msgboxtesthelpers.h"
 #include "platform/gui/uHeaderPanel.h"
@@ -9,7 +10,9 @@
 #include "platform/uVersionInfo.h"
 #include "uVersion.h"
 
+#include <QDir>
 #include <QLabel>
+#include <QTemporaryDir>
 #include <QTextBlock>
 #include <stdexcept>
 
@@ -390,6 +393,31 @@ private Q_SLOTS:
     QCOMPARE(m_shell.Opened, QStringList({VELMORA_WEBSITE, "mailto:" VELMORA_SUPPORT_EMAIL
                                                            "?subject=Velmora support request"}));
     QCOMPARE(QString(VELMORA_SUPPORT_EMAIL), QString("support@quorvix.com"));
+  }
+
+  // A settings file that cannot be written: one error box naming the file and the reason,
+  // not one per attempt.
+  void settingsSaveFailureShown() {
+    TfrmMessageBox box;
+    frmMessageBox = &box;
+    QTemporaryDir dir;
+    QVERIFY(QFile(dir.filePath("blocker")).open(QIODevice::WriteOnly)); // a file, not a folder
+    const QString path = dir.filePath("blocker/settings.ini");
+    TdmMain store(path, nullptr);
+    ReportSettingsSaveFailures(store);
+    QString copied;
+    ModalHook::SetNextAnswer("frmMessageBox", [&](QDialog& d) {
+      copied = CopiedText(static_cast<TfrmMessageBox&>(d));
+      return int(QDialog::Accepted);
+    });
+    TSQLConnectionProperties props;
+    props.Instance = "SQL01";
+    store.SaveRecentConnection(props);
+    store.SaveRecentConnection(props); // the same failure: no second box (strict mode counts)
+    QCOMPARE(copied, "Failed to save the settings\r\n\r\nThe settings could not be written to "
+                     "the file:\r\n\r\n" +
+                         QDir::toNativeSeparators(path) + "\r\n\r\nCannot create the folder " +
+                         dir.filePath("blocker") + "\r\n");
   }
 
   // A link in a message that fails to open is reported in a second box on top; the first

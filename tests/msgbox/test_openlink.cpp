@@ -8,10 +8,13 @@
 #include "platform/gui/uModalHook.h"
 #include "uVersion.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QUrl>
 
 class TestOpenLink : public QObject {
   Q_OBJECT
@@ -96,85 +99,102 @@ private Q_SLOTS:
     QCOMPARE(caption, QString("Failed to open link"));
   }
 
-  // The desktop opener checks local files itself and reports a missing opener; none of these
-  // starts a program.
+  // The desktop opener checks local files itself, hands everything else to the launcher as a
+  // URL, and says 31 when nothing could be started.
   void desktopOpener_data() {
     QTest::addColumn<QString>("link");
+    QTest::addColumn<bool>("starts"); // what the launcher answers
     QTest::addColumn<int>("result");
-    QTest::newRow("empty") << "" << int(ShellResult::FileNotFound);
-    QTest::newRow("missing file") << "/tmp/velmora-no-such-file-4711.txt"
-                                  << int(ShellResult::FileNotFound);
+    QTest::addColumn<QString>("launched"); // empty: the launcher is not asked
+    const QString self = QCoreApplication::applicationFilePath();
+    QTest::newRow("empty") << "" << true << int(ShellResult::FileNotFound) << "";
+    QTest::newRow("missing file") << "/tmp/velmora-no-such-file-4711.txt" << true
+                                  << int(ShellResult::FileNotFound) << "";
     QTest::newRow("missing folder")
-        << "/tmp/velmora-no-such-dir-4711/file.txt" << int(ShellResult::PathNotFound);
-    QTest::newRow("missing file URL")
-        << "file:///tmp/velmora-no-such-file-4711.txt" << int(ShellResult::FileNotFound);
-    QTest::newRow("web address, no opener")
-        << "https://example.com/" << int(ShellResult::NoAssociation);
-    QTest::newRow("mail link, no opener")
-        << "mailto:a@example.com?subject=a b" << int(ShellResult::NoAssociation);
-    QTest::newRow("existing file, no opener")
-        << QCoreApplication::applicationFilePath() << int(ShellResult::NoAssociation);
+        << "/tmp/velmora-no-such-dir-4711/file.txt" << true << int(ShellResult::PathNotFound) << "";
+    QTest::newRow("missing file URL") << "file:///tmp/velmora-no-such-file-4711.txt" << true
+                                      << int(ShellResult::FileNotFound) << "";
+    QTest::newRow("web address") << "https://example.com/?source=velmora" << true
+                                 << int(ShellResult::Success)
+                                 << "https://example.com/?source=velmora";
+    QTest::newRow("web address, nothing to open it")
+        << "https://example.com/" << false << int(ShellResult::NoAssociation)
+        << "https://example.com/";
+    QTest::newRow("mail link, no mail program")
+        << "mailto:a@example.com?subject=a b" << false << int(ShellResult::NoAssociation)
+        << "mailto:a@example.com?subject=a b";
+    QTest::newRow("existing file")
+        << self << true << int(ShellResult::Success) << QUrl::fromLocalFile(self).toString();
   }
 
   void desktopOpener() {
     QFETCH(QString, link);
-    TDesktopShellOpener opener(QStringLiteral("velmora-no-such-opener"));
+    QFETCH(bool, starts);
+    QFETCH(QString, launched);
+    QStringList asked;
+    TDesktopShellOpener opener([&](const QUrl& url) {
+      asked << url.toString();
+      return starts;
+    });
     QTEST(opener.Open(link), "result");
+    QCOMPARE(asked, launched.isEmpty() ? QStringList() : QStringList{launched});
   }
 
-  // What the opener program says decides the result; the link reaches it as one argument.
-  void desktopOpenerProgram_data() {
-    QTest::addColumn<QString>("script");
-    QTest::addColumn<QString>("link");
-    QTest::addColumn<int>("result");
-    const QString record = "printf '%s|' \"$#\" \"$@\" > \"$0.args\"\n";
-    QTest::newRow("opened") << record + "exit 0"
-                            << "mailto:a@example.com?subject=a b" << int(ShellResult::Success);
-    QTest::newRow("file missing") << record + "exit 2"
-                                  << "https://example.com/" << int(ShellResult::FileNotFound);
-    QTest::newRow("no tool") << record + "exit 3"
-                             << "https://example.com/" << int(ShellResult::NoAssociation);
-    QTest::newRow("action failed") << record + "exit 4"
-                                   << "mailto:a@example.com" << int(ShellResult::NoAssociation);
-    QTest::newRow("killed") << record + "kill -9 $$"
-                            << "https://example.com/" << int(ShellResult::NoAssociation);
-  }
-
-  void desktopOpenerProgram() {
-    QFETCH(QString, script);
-    QFETCH(QString, link);
+  // A file whose name begins with "-" reaches the opener as an absolute file URL, never as
+  // something that could pass for an option.
+  void desktopOpenerDashFile() {
     QTemporaryDir dir;
-    const QString program = dir.filePath("opener");
+    QFile file(dir.filePath("-rf"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    const QString cwd = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    QString asked;
+    TDesktopShellOpener opener([&](const QUrl& url) {
+      asked = url.toString();
+      return true;
+    });
+    const int result = opener.Open("-rf");
+    QDir::setCurrent(cwd);
+    QCOMPARE(result, int(ShellResult::Success));
+    QCOMPARE(asked, QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()).toString());
+  }
+
+  // The real desktop services start the user's browser on its own: nothing of it is a child
+  // that this program would wait for or take down when it exits.
+  void desktopServicesStartTheBrowserDetached() {
+    QTemporaryDir dir;
+    const QString program = dir.filePath("browser");
+    const QString record = dir.filePath("record");
     QFile file(program);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(("#!/bin/sh\n" + script + "\n").toUtf8());
+    file.write(("#!/bin/sh\necho \"$$ $PPID $1\" > '" + record + ".tmp'\nmv '" + record +
+                ".tmp' '" + record + "'\nexec sleep 30\n")
+                   .toUtf8());
     file.close();
     file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
-    TDesktopShellOpener opener(program);
-    QTEST(opener.Open(link), "result");
-    QFile args(program + ".args");
-    QVERIFY(args.open(QIODevice::ReadOnly));
-    QCOMPARE(QString::fromUtf8(args.readAll()), "1|" + link + "|");
-  }
+    qputenv("DEFAULT_BROWSER", program.toLocal8Bit());
+    qputenv("BROWSER", program.toLocal8Bit());
 
-  // An opener that runs the browser itself does not return; after the wait it counts as
-  // opened and is left running.
-  void desktopOpenerStillRunning() {
-    QTemporaryDir dir;
-    const QString program = dir.filePath("opener");
-    QFile file(program);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("#!/bin/sh\nexec sleep 30\n");
-    file.close();
-    file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
-    TDesktopShellOpener opener(program, 100);
-    QCOMPARE(opener.Open("https://example.com/"), int(ShellResult::Success));
-    auto* running = qApp->findChild<QProcess*>();
-    QVERIFY(running);
-    QCOMPARE(running->state(), QProcess::Running);
-    running->kill();
-    QVERIFY(running->waitForFinished());
-    QTRY_VERIFY(!qApp->findChild<QProcess*>());
+    TDesktopShellOpener opener;
+    const int result = opener.Open("https://example.com/?source=velmora");
+    qunsetenv("DEFAULT_BROWSER");
+    qunsetenv("BROWSER");
+    if (result == int(ShellResult::NoAssociation))
+      QSKIP("this platform plugin has no desktop services");
+    QCOMPARE(result, int(ShellResult::Success));
+    QVERIFY(qApp->findChildren<QProcess*>().isEmpty());
+    QTRY_VERIFY(QFile::exists(record));
+    QFile seen(record);
+    QVERIFY(seen.open(QIODevice::ReadOnly));
+    const QStringList fields = QString::fromUtf8(seen.readAll()).trimmed().split(' ');
+    QCOMPARE(fields.size(), 3);
+    QCOMPARE(fields[2], QString("https://example.com/?source=velmora"));
+    // Not our child: it was started detached and will outlive us.
+    QVERIFY(fields[1].toLongLong() != QCoreApplication::applicationPid());
+    const qint64 pid = fields[0].toLongLong();
+    QVERIFY(pid > 1);
+    QProcess::execute("kill", {QString::number(pid)});
   }
 
   void bannerOpensTheSite() {

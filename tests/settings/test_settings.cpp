@@ -9,8 +9,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 TSQLConnectionProperties Conn(const QString& instance, const QString& database,
@@ -38,12 +42,28 @@ public:
 std::unique_ptr<TdmMain> Store(const QString& file) {
   return std::make_unique<TdmMain>(file, nullptr);
 }
+
+// Runs fn in a child process and returns its exit code (-1 when it did not exit normally,
+// e.g. killed by a signal).
+template <typename Fn> int InChild(Fn fn) {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(fn());
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool SetFileSizeLimit(rlim_t soft) {
+  const rlimit limit{soft, RLIM_INFINITY};
+  return setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}
 } // namespace
 
 class TestSettings : public QObject {
   Q_OBJECT
 private Q_SLOTS:
-  void firstRunCreatesFolders() {
+  // The all-users folder is read, never created (on Linux it lies under /etc/xdg).
+  void firstRunCreatesTheUserFolderOnly() {
     QTemporaryDir dir;
     const QString user = dir.filePath("home/.config");
     const QString common = dir.filePath("etc/xdg");
@@ -52,7 +72,11 @@ private Q_SLOTS:
     QCOMPARE(CommonDataFolder(), common + "/Quorvix/Velmora/");
     QCOMPARE(UserSettingsFile(), user + "/Quorvix/Velmora/settings.ini");
     QVERIFY(QFileInfo(UserDataFolder()).isDir());
+#ifdef Q_OS_WIN
     QVERIFY(QFileInfo(CommonDataFolder()).isDir());
+#else
+    QVERIFY(!QFileInfo::exists(common));
+#endif
 
     // A second start changes nothing.
     QVERIFY(WriteAll(UserSettingsFile(), "[Settings]\nLastDBType=1\n"));
@@ -261,13 +285,50 @@ private Q_SLOTS:
     QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner));
     {
       auto store = Store(path);
+      QSignalSpy failed(store.get(), &TdmMain::SaveFailed);
       QCOMPARE(store->GetSettingString(Settings::ConnectionListSQL), QString("OLD:db::0|"));
       store->SaveRecentConnection(Conn("NEW", "master"));
+      QCOMPARE(failed.count(), 0); // left alone on purpose, not a failure
       store->SetSettingInteger(Settings::LastDBType.Key, 1);
       QCOMPARE(store->GetSettingString(Settings::ConnectionListSQL), QString("OLD:db::0|"));
       QCOMPARE(store->GetSettingInteger(Settings::LastDBType), 0);
     }
     QCOMPARE(ReadAll(path), content);
+  }
+
+  // A disk that is full for this process (ulimit -f): the program's start-up ignores SIGXFSZ,
+  // so the write fails instead of ending the process. The failure is reported once with the
+  // path and the reason, the old file stays byte for byte, and after a good write the next
+  // failure is reported again. Run in a child so this process keeps its limits.
+  void failedSaveReportedOnce() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("settings.ini");
+    const QByteArray old = "[Settings]\nConnectionListSQL=OLD:db::0|\nLastDBType=1\n";
+    QVERIFY(WriteAll(path, old));
+    const QString big(300, u'x');
+    const int rc = InChild([&] {
+      IgnoreFileSizeLimitSignal();
+      if (!SetFileSizeLimit(128)) return 2;
+      auto store = Store(path);
+      QStringList reports;
+      QObject::connect(
+          store.get(), &TdmMain::SaveFailed,
+          [&](const QString& file, const QString& reason) { reports << file + " | " + reason; });
+      store->SaveRecentConnection(Conn(big, "master"));
+      store->SaveRecentConnection(Conn(big + "2", "master"));
+      if (reports != QStringList{QDir::toNativeSeparators(path) + " | File too large"}) {
+        qWarning() << reports; // the test output says what was reported instead
+        return 10;
+      }
+      if (ReadAll(path) != old) return 11;
+      if (!SetFileSizeLimit(RLIM_INFINITY) || !store->SaveSettings()) return 12;
+      if (!SetFileSizeLimit(128)) return 2;
+      store->SaveRecentConnection(Conn(big + "3", "master"));
+      if (reports.size() != 2) return 13;
+      return 0;
+    });
+    QCOMPARE(rc, 0);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"settings.ini"});
   }
 
   void globalSettings() {

@@ -340,6 +340,9 @@ void TTestSqlSimScenarios::badScenarios_data() {
                                << "version";
   QTest::newRow("wrong type") << R"({"databases": [{"name": "A", "logSizeMB": "big"}]})"
                               << "must be a number";
+  QTest::newRow("number beyond 64 bits")
+      << R"({"databases": [{"name": "A", "vlfs": [{"count": 1, "size": 1e300}]}]})"
+      << "\"size\" is out of range";
 }
 
 void TTestSqlSimScenarios::badScenarios() {

@@ -366,7 +366,5 @@ private Q_SLOTS:
   }
 };
 
-Q_DECLARE_METATYPE(TLoopbackRoute)
-
 QTEST_GUILESS_MAIN(TestUpdateChecker)
 #include "test_updatechecker.moc"

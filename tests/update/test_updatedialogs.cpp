@@ -4,6 +4,7 @@
 #include "forms/ufrmCheckForUpdates.h"
 #include "forms/ufrmMain.h"
 #include "forms/ufrmWebUpdateInformation.h"
+#include "fuzz/history/uHistoryRender.h"
 #include "platform/gui/uModalHook.h"
 #include "platform/gui/uShellOpen.h"
 #include "platform/uVersionInfo.h"
@@ -13,6 +14,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -22,8 +24,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <memory>
 #include <stdexcept>
+#include <sys/stat.h>
 
 namespace {
 
@@ -196,6 +200,57 @@ private Q_SLOTS:
     dlg.SetUpdateInfo(history);
     QVERIFY2(dlg.htmlWhatsNew->toPlainText().contains(shown),
              qPrintable(dlg.htmlWhatsNew->toPlainText()));
+  }
+
+  // The history comes from the network. Hostile pages are shown without loading anything
+  // they name, without a crash and in bounded time; pages beyond the size and nesting
+  // bounds are shown as their text. (Timings: bench/history.)
+  void hostileHistory_data() {
+    QTest::addColumn<QString>("history");
+    QTest::addColumn<bool>("asText");
+    static QTemporaryDir dir;
+    const QString pipe = dir.filePath("pipe");
+    QVERIFY(mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+    const QString image = dir.filePath("red.png");
+    QImage red(40, 40, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    QVERIFY(red.save(image));
+    QTest::newRow("image from /dev/zero") << "<p>a</p><img src=\"/dev/zero\">" << false;
+    QTest::newRow("image from a named pipe") << "<img src=\"" + pipe + "\"><p>a</p>" << false;
+    QTest::newRow("image from a local file") << "<img src=\"file://" + image + "\">" << false;
+    QTest::newRow("background from /dev/zero")
+        << "<body background=\"/dev/zero\"><table background=\"" + pipe +
+               "\"><tr><td style=\"background-image: url(/dev/zero)\">a</td></tr></table>"
+        << false;
+    QTest::newRow("style sheet from a pipe")
+        << "<link rel=\"stylesheet\" href=\"" + pipe + "\"><style>@import url(\"" + pipe +
+               "\");</style><p>a</p>"
+        << false;
+    QTest::newRow("data image") << "<img src=\"data:image/png;base64,iVBORw0KGgo=\">" << false;
+    QTest::newRow("3,000 nested tables") << QString("<table><tr><td>").repeated(3000) << true;
+    QTest::newRow("20,000 nested lists") << QString("<ul><li>").repeated(20000) + "x" << true;
+    QTest::newRow("nested within bounds") << QString("<ul><li>a").repeated(15) << false;
+    QTest::newRow("unclosed items and rows")
+        << "<ul>" + QString("<li>item").repeated(5000) + "</ul><table>" +
+               QString("<tr><td>a<td>b").repeated(500) + "</table>"
+        << false;
+    QTest::newRow("huge column span")
+        << "<table><tr><td colspan=\"2000000000\" rowspan=99999>a</td></tr></table>" << true;
+    QTest::newRow("one megabyte") << QString("<b>x</b> ").repeated(1024 * 1024 / 9) << true;
+  }
+  void hostileHistory() {
+    QFETCH(QString, history);
+    QFETCH(bool, asText);
+    TfrmUpdateInformation dlg;
+    QVERIFY(RenderHistory(dlg, history) > 0);
+    QCOMPARE(dlg.htmlWhatsNew->toPlainText().contains(u'<'), asText);
+    // The local picture is never read: nothing red is shown.
+    dlg.show();
+    const QImage shot = dlg.htmlWhatsNew->viewport()->grab().toImage();
+    QVERIFY(!shot.isNull());
+    for (int y = 0; y < shot.height(); ++y)
+      for (int x = 0; x < shot.width(); ++x)
+        QVERIFY(shot.pixel(x, y) != qRgb(255, 0, 0));
   }
 
   void openableLinks_data() {
@@ -499,8 +554,6 @@ private Q_SLOTS:
     QVERIFY(!w.findChild<TfrmCheckForUpdates*>());
   }
 };
-
-Q_DECLARE_METATYPE(TLoopbackRoute)
 
 QTEST_MAIN(TestUpdateDialogs)
 #include "test_updatedialogs.moc"

@@ -3,6 +3,7 @@
 // faults a download can meet (a connection closed half way, a stalled transfer).
 
 #include <QHash>
+#include <QMetaType>
 #include <QPointer>
 #include <QStringList>
 #include <QTcpServer>
@@ -15,6 +16,8 @@ struct TLoopbackRoute {
   qint64 SendBytes = -1;   // send only this much of Body, then close the connection
   bool Stall = false;      // after SendBytes, keep the connection open and send nothing
 };
+// Declared before any test names it in a data table (Release and clang builds need that).
+Q_DECLARE_METATYPE(TLoopbackRoute)
 
 class TLoopbackHttpServer {
 public:

@@ -3,6 +3,8 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <cmath>
+#include <vector>
 
 using Tds::TColType;
 using Tds::TColumn;
@@ -51,6 +53,52 @@ const QList<TPattern>& Patterns() {
   return patterns;
 }
 
+// The statements that read every database at once, as the monitor sends them. Compared after
+// Normalized(): blanks collapsed and dropped around punctuation, letter case ignored.
+struct TCanonical {
+  const char* Key;
+  const char* Text;
+};
+const TCanonical Canonicals[] = {
+    {"databases", "SELECT d.name, d.database_id, d.state, d.recovery_model_desc, d.log_reuse_wait, "
+                  "d.log_reuse_wait_desc, GETDATE() AS server_time FROM sys.databases d"},
+    {"lastbackups", "SELECT b.database_name, MAX(b.backup_finish_date) AS last_log_backup "
+                    "FROM msdb.dbo.backupset b WHERE b.type = 'L' GROUP BY b.database_name"},
+    {"logstats",
+     "SELECT d.name, s.total_vlf_count, s.active_vlf_count, s.log_backup_time, "
+     "s.log_truncation_holdup_reason, s.total_log_size_mb, s.active_log_size_mb "
+     "FROM sys.databases d CROSS APPLY sys.dm_db_log_stats(d.database_id) s WHERE d.state = 0"},
+    {"loginfodmv",
+     "SELECT CAST(0 AS int) AS RecoveryUnitId, CAST(li.file_id AS int) AS FileId, "
+     "COALESCE(LEAD(li.vlf_begin_offset) OVER (PARTITION BY li.file_id ORDER BY "
+     "li.vlf_begin_offset) - li.vlf_begin_offset, CAST(ROUND(li.vlf_size_mb * 1048576, 0) AS "
+     "bigint)) AS FileSize, li.vlf_begin_offset AS StartOffset, CAST(li.vlf_sequence_number AS "
+     "int) AS FSeqNo, li.vlf_status AS Status, li.vlf_parity AS Parity, li.vlf_create_lsn AS "
+     "CreateLSN FROM sys.dm_db_log_info(DB_ID()) li ORDER BY li.file_id, li.vlf_begin_offset"},
+};
+
+QString Normalized(const QString& sql) {
+  QString t = sql.simplified();
+  while (t.endsWith(QLatin1Char(';')))
+    t = t.chopped(1).trimmed();
+  static const QRegularExpression aroundPunct(QStringLiteral(R"(\s*([,()=.*\-])\s*)"));
+  t.replace(aroundPunct, QStringLiteral("\\1"));
+  return t.toLower();
+}
+
+QString CanonicalKey(const QString& sql) {
+  static const QList<QPair<QString, QString>> known = [] {
+    QList<QPair<QString, QString>> list;
+    for (const TCanonical& c : Canonicals)
+      list << qMakePair(Normalized(QString::fromLatin1(c.Text)), QString::fromLatin1(c.Key));
+    return list;
+  }();
+  const QString n = Normalized(sql);
+  for (const auto& k : known)
+    if (k.first == n) return k.second;
+  return {};
+}
+
 QString ServerName(const TSimScenario& s) {
   return s.ServerName();
 }
@@ -76,6 +124,10 @@ QString DbccName(const QString& key) {
 }
 
 TSimReply Denied(const TSimScenario& s, const TSimSessionState& st, const QString& key) {
+  if (key == QLatin1String("lastbackups") || key == QLatin1String("backupset"))
+    return ErrorReply(s, st, 229, 14, 5,
+                      QStringLiteral("The SELECT permission was denied on the object 'backupset', "
+                                     "database 'msdb', schema 'dbo'."));
   if (key == QLatin1String("loginfo") || key == QLatin1String("opentran") ||
       key == QLatin1String("sqlperf"))
     return ErrorReply(s, st, 2571, 14, 3,
@@ -84,7 +136,9 @@ TSimReply Denied(const TSimScenario& s, const TSimSessionState& st, const QStrin
   static const QHash<QString, QString> objects = {
       {"sysdatabases", "sysdatabases"}, {"sysfiles", "sysfiles"},
       {"backupset", "backupset"},       {"reusewait", "databases"},
-      {"version", "SERVERPROPERTY"},    {"recovery", "DATABASEPROPERTYEX"}};
+      {"version", "SERVERPROPERTY"},    {"recovery", "DATABASEPROPERTYEX"},
+      {"databases", "databases"},       {"logstats", "dm_db_log_stats"},
+      {"loginfodmv", "dm_db_log_info"}};
   return ErrorReply(s, st, 229, 14, 5,
                     QStringLiteral("The SELECT permission was denied on the object '%1', database "
                                    "'mssqlsystemresource', schema 'sys'.")
@@ -355,6 +409,204 @@ TSimReply ReuseWait(const TSimScenario& s, const TSimSessionState& st, const QSt
   return {w.Bytes(), rows};
 }
 
+// sys.dm_db_log_stats and sys.dm_db_log_info came with 2016 SP2 (13.0.5026).
+bool HasLogDmvs(const TSimScenario& s) {
+  return s.Major() > 13 || (s.Major() == 13 && (s.Minor() > 0 || s.Build() >= 5026));
+}
+
+TSimReply InvalidObject(const TSimScenario& s, const TSimSessionState& st, const QString& object) {
+  return ErrorReply(s, st, 208, 16, 1, QStringLiteral("Invalid object name '%1'.").arg(object));
+}
+
+// A login without VIEW SERVER STATE (from 2022: the PERFORMANCE STATE permissions).
+TSimReply NoServerState(const TSimScenario& s, const TSimSessionState& st, bool databaseLevel) {
+  QString first;
+  if (s.Major() < 16)
+    first = QStringLiteral("VIEW SERVER STATE permission was denied on object 'server', database "
+                           "'master'.");
+  else if (!databaseLevel)
+    first = QStringLiteral("VIEW SERVER PERFORMANCE STATE permission was denied on object "
+                           "'server', database 'master'.");
+  else
+    first = QStringLiteral("VIEW DATABASE PERFORMANCE STATE permission denied in database '%1'.")
+                .arg(st.Database);
+  return SimEngine::Errors(
+      s, st,
+      {TSimMessage{300, 14, 1, first},
+       TSimMessage{297, 16, 1,
+                   QStringLiteral("The user does not have permission to perform this "
+                                  "action.")}});
+}
+
+// The databases a login sees in sys.databases: offline ones need more than a plain login.
+bool Visible(const TSimDatabase& db, const TSimLogin* login) {
+  return db.Online || !login || login->Sysadmin;
+}
+
+TSimReply Databases(const TSimScenario& s, const TSimSessionState& st) {
+  if (s.Major() < 9) return InvalidObject(s, st, QStringLiteral("sys.databases"));
+  const TSimLogin* login = s.FindLogin(st.Login);
+  const QDateTime local = QDateTime::currentDateTime();
+  const QDateTime now(local.date(), local.time(), Qt::UTC);
+  TTokenWriter w(st.Format);
+  w.ColMetadata({TColumn{QStringLiteral("name"), TColType::NVarChar, 128},
+                 TColumn{QStringLiteral("database_id"), TColType::Int},
+                 TColumn{QStringLiteral("state"), TColType::TinyInt},
+                 TColumn{QStringLiteral("recovery_model_desc"), TColType::NVarChar, 60},
+                 TColumn{QStringLiteral("log_reuse_wait"), TColType::TinyInt},
+                 TColumn{QStringLiteral("log_reuse_wait_desc"), TColType::NVarChar, 60},
+                 TColumn{QStringLiteral("server_time"), TColType::DateTime}});
+  const qsizetype rows = w.Bytes().size();
+  quint64 n = 0;
+  for (int i = 0; i < s.Databases.size(); ++i) {
+    const TSimDatabase& db = s.Databases[i];
+    if (!Visible(db, login)) continue;
+    w.Row();
+    w.NVarChar(db.Name);
+    w.IntN(4, i + 1);
+    w.IntN(1, db.Online ? 0 : 6); // 6: OFFLINE
+    w.NVarChar(db.Recovery);
+    w.IntN(1, db.LogReuseWaitNumber);
+    w.NVarChar(db.LogReuseWait);
+    w.DateTimeN(now);
+    ++n;
+  }
+  w.Done(Tds::DoneCount, CmdSelect, n);
+  return {w.Bytes(), rows};
+}
+
+TSimReply LastBackups(const TSimScenario& s, const TSimSessionState& st) {
+  TTokenWriter w(st.Format);
+  w.ColMetadata({TColumn{QStringLiteral("database_name"), TColType::NVarChar, 128},
+                 TColumn{QStringLiteral("last_log_backup"), TColType::DateTime}});
+  const qsizetype rows = w.Bytes().size();
+  quint64 n = 0;
+  for (const TSimDatabase& db : s.Databases) {
+    if (db.LogBackups.isEmpty()) continue;
+    w.Row();
+    w.NVarChar(db.Name);
+    w.DateTimeN(*std::max_element(db.LogBackups.begin(), db.LogBackups.end()));
+    ++n;
+  }
+  w.Done(Tds::DoneCount, CmdSelect, n);
+  return {w.Bytes(), rows};
+}
+
+TSimReply LogStats(const TSimScenario& s, const TSimSessionState& st) {
+  if (!HasLogDmvs(s)) return InvalidObject(s, st, QStringLiteral("sys.dm_db_log_stats"));
+  const TSimLogin* login = s.FindLogin(st.Login);
+  if (login && !login->ViewServerState) return NoServerState(s, st, false);
+  TTokenWriter w(st.Format);
+  w.ColMetadata({TColumn{QStringLiteral("name"), TColType::NVarChar, 128},
+                 TColumn{QStringLiteral("total_vlf_count"), TColType::BigInt},
+                 TColumn{QStringLiteral("active_vlf_count"), TColType::BigInt},
+                 TColumn{QStringLiteral("log_backup_time"), TColType::DateTime},
+                 TColumn{QStringLiteral("log_truncation_holdup_reason"), TColType::NVarChar, 60},
+                 TColumn{QStringLiteral("total_log_size_mb"), TColType::Float},
+                 TColumn{QStringLiteral("active_log_size_mb"), TColType::Float}});
+  const qsizetype rows = w.Bytes().size();
+  // A database never backed up shows the smallest datetime the view uses, 1900-01-01.
+  static const QDateTime never(QDate(1900, 1, 1), QTime(0, 0), Qt::UTC);
+  quint64 n = 0;
+  for (const TSimDatabase& db : s.Databases) {
+    if (!db.Online) continue;
+    w.Row();
+    w.NVarChar(db.Name);
+    w.IntN(8, db.VlfCount());
+    w.IntN(8, db.ActiveVlfCount());
+    w.DateTimeN(db.LogBackups.isEmpty()
+                    ? never
+                    : *std::max_element(db.LogBackups.begin(), db.LogBackups.end()));
+    w.NVarChar(db.LogReuseWait);
+    w.Float(db.LogSizeMB);
+    w.Float(db.LogSizeMB * db.LogUsedPercent / 100.0);
+    ++n;
+  }
+  w.Done(Tds::DoneCount, CmdSelect, n);
+  return {w.Bytes(), rows};
+}
+
+// An LSN as text: the VLF, block and slot parts of the decimal LSN, in hex as the log shows
+// them ("00000025:00000068:0001"). The view's own format is not documented.
+QString LsnText(__int128 lsn) {
+  const qint64 slot = qint64(lsn % 100000);
+  const qint64 block = qint64((lsn / 100000) % 10000000000LL);
+  const qint64 vlf = qint64(lsn / __int128(1000000000000000LL));
+  return QStringLiteral("%1:%2:%3")
+      .arg(vlf, 8, 16, QLatin1Char('0'))
+      .arg(block, 8, 16, QLatin1Char('0'))
+      .arg(slot, 4, 16, QLatin1Char('0'));
+}
+
+TSimReply LogInfoDmv(const TSimScenario& s, const TSimSessionState& st) {
+  if (!HasLogDmvs(s)) return InvalidObject(s, st, QStringLiteral("sys.dm_db_log_info"));
+  const TSimLogin* login = s.FindLogin(st.Login);
+  if (login && !login->ViewServerState) return NoServerState(s, st, true);
+  const TSimDatabase* db = CurrentDb(s, st);
+  TTokenWriter w(st.Format);
+  w.ColMetadata({TColumn{QStringLiteral("RecoveryUnitId"), TColType::Int},
+                 TColumn{QStringLiteral("FileId"), TColType::Int},
+                 TColumn{QStringLiteral("FileSize"), TColType::BigInt},
+                 TColumn{QStringLiteral("StartOffset"), TColType::BigInt},
+                 TColumn{QStringLiteral("FSeqNo"), TColType::Int},
+                 TColumn{QStringLiteral("Status"), TColType::Int},
+                 TColumn{QStringLiteral("Parity"), TColType::TinyInt},
+                 TColumn{QStringLiteral("CreateLSN"), TColType::NVarChar, 48}});
+  const qsizetype rows = w.Bytes().size();
+  quint64 n = 0;
+  if (db) {
+    // Expanded here (the same VLFs DBCC LOGINFO lists), to know each file's last VLF, whose
+    // size the statement takes from vlf_size_mb, rounded to two decimals.
+    std::vector<TSimVlf> vlfs;
+    vlfs.reserve(std::size_t(db->VlfCount()));
+    qint64 ordinal = 0;
+    static const __int128 lsnScale = __int128(1000000000000000LL);
+    for (const TSimVlfRun& run : db->Vlfs) {
+      if (run.Explicit) {
+        vlfs.push_back(*run.Explicit);
+        ++ordinal;
+        continue;
+      }
+      for (qint64 i = 0; i < run.Count; ++i, ++ordinal) {
+        TSimVlf v;
+        v.FileId = run.FileId;
+        v.FileSize = run.Size;
+        v.StartOffset = run.StartOffset + i * run.Size;
+        v.FSeqNo = run.FirstSeqNo == 0 ? 0 : qint32(run.FirstSeqNo + i);
+        v.Status = i >= run.Count - run.Active ? 2 : 0;
+        v.Parity = v.FSeqNo == 0 ? 0 : (v.FSeqNo % 2 ? 64 : 128);
+        v.CreateLsn =
+            ordinal < 4 ? 0 : __int128(run.FirstSeqNo + i) * lsnScale + (i % 100000) * 100000 + 1;
+        vlfs.push_back(v);
+      }
+    }
+    std::stable_sort(vlfs.begin(), vlfs.end(), [](const TSimVlf& a, const TSimVlf& b) {
+      return a.FileId != b.FileId ? a.FileId < b.FileId : a.StartOffset < b.StartOffset;
+    });
+    for (std::size_t i = 0; i < vlfs.size(); ++i) {
+      const TSimVlf& v = vlfs[i];
+      const bool last = i + 1 == vlfs.size() || vlfs[i + 1].FileId != v.FileId;
+      const qint64 size =
+          last ? qint64(std::llround(std::round(double(v.FileSize) / 1048576.0 * 100) / 100 *
+                                     1048576.0))
+               : vlfs[i + 1].StartOffset - v.StartOffset;
+      w.Row();
+      w.IntN(4, 0);
+      w.IntN(4, v.FileId);
+      w.IntN(8, size);
+      w.IntN(8, v.StartOffset);
+      w.IntN(4, v.FSeqNo);
+      // vlf_status: 2 active, 1 never used since the file was made, 0 reusable.
+      w.IntN(4, v.Status == 2 ? 2 : v.FSeqNo == 0 ? 1 : 0);
+      w.IntN(1, v.Parity);
+      w.NVarChar(LsnText(v.CreateLsn));
+      ++n;
+    }
+  }
+  w.Done(Tds::DoneCount, CmdSelect, n);
+  return {w.Bytes(), rows};
+}
+
 QString ProductLine(const TSimScenario& s) {
   switch (s.Major()) {
   case 8:
@@ -442,7 +694,7 @@ QString UnquoteIdentifier(const QString& body) {
 QString Classify(const QString& sql) {
   for (const TPattern& p : Patterns())
     if (p.Re.match(sql).hasMatch()) return QString::fromLatin1(p.Key);
-  return QString();
+  return CanonicalKey(sql);
 }
 
 TSimReply Errors(const TSimScenario& scenario, const TSimSessionState& state,
@@ -485,6 +737,10 @@ TSimReply Execute(const TSimScenario& s, TSimSessionState& st, const QString& sq
     if (!m.hasMatch()) continue;
     const QString key = QString::fromLatin1(p.Key);
     if (login && !login->MayRun(key)) return Denied(s, st, key);
+    // DBCC LOGINFO and OPENTRAN need sysadmin (or db_owner, which no simulated login has).
+    if (login && !login->Sysadmin &&
+        (key == QLatin1String("loginfo") || key == QLatin1String("opentran")))
+      return Denied(s, st, key);
     if (key == QLatin1String("version")) return Version(s, st);
     if (key == QLatin1String("sysdatabases")) return SysDatabases(s, st);
     if (key == QLatin1String("sqlperf")) return SqlPerf(s, st);
@@ -499,6 +755,13 @@ TSimReply Execute(const TSimScenario& s, TSimSessionState& st, const QString& sq
     if (key == QLatin1String("recovery")) return Recovery(s, st, UnquoteString(m.captured(1)));
     if (key == QLatin1String("backupset")) return BackupSet(s, st, UnquoteString(m.captured(2)));
     if (key == QLatin1String("reusewait")) return ReuseWait(s, st, UnquoteString(m.captured(1)));
+  }
+  if (const QString key = CanonicalKey(sql); !key.isEmpty()) {
+    if (login && !login->MayRun(key)) return Denied(s, st, key);
+    if (key == QLatin1String("databases")) return Databases(s, st);
+    if (key == QLatin1String("lastbackups")) return LastBackups(s, st);
+    if (key == QLatin1String("logstats")) return LogStats(s, st);
+    return LogInfoDmv(s, st);
   }
   if (selectVersion.match(sql).hasMatch())
     return SingleValue(s, st,

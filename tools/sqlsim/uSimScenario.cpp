@@ -42,7 +42,11 @@ qint64 Int(const QJsonObject& o, const char* key, qint64 def, const QString& whe
   if (v.isUndefined() || v.isNull()) return def;
   if (!v.isDouble())
     Fail(QStringLiteral("%1: \"%2\" must be a number").arg(where, QLatin1String(key)));
-  return qint64(v.toDouble());
+  const double d = v.toDouble();
+  // JSON numbers are doubles: one outside the 64-bit range (1e300) has no integer value.
+  if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0))
+    Fail(QStringLiteral("%1: \"%2\" is out of range").arg(where, QLatin1String(key)));
+  return qint64(d);
 }
 
 double Num(const QJsonObject& o, const char* key, double def, const QString& where) {
@@ -97,10 +101,65 @@ QJsonObject Object(const QJsonValue& v, const QString& where) {
 }
 
 const QSet<QString>& StatementKeys() {
-  static const QSet<QString> keys = {"version",   "sysdatabases", "sqlperf",  "use",
-                                     "loginfo",   "opentran",     "sysfiles", "recovery",
-                                     "backupset", "reusewait"};
+  static const QSet<QString> keys = {"version",   "sysdatabases", "sqlperf",   "use",
+                                     "loginfo",   "opentran",     "sysfiles",  "recovery",
+                                     "backupset", "reusewait",    "databases", "lastbackups",
+                                     "logstats",  "loginfodmv"};
   return keys;
+}
+
+// log_reuse_wait by its _desc, as sys.databases documents them (2012 and later).
+qint32 ReuseWaitNumber(const QString& desc) {
+  static const QHash<QString, qint32> numbers = {{"NOTHING", 0},
+                                                 {"CHECKPOINT", 1},
+                                                 {"LOG_BACKUP", 2},
+                                                 {"ACTIVE_BACKUP_OR_RESTORE", 3},
+                                                 {"ACTIVE_TRANSACTION", 4},
+                                                 {"DATABASE_MIRRORING", 5},
+                                                 {"REPLICATION", 6},
+                                                 {"DATABASE_SNAPSHOT_CREATION", 7},
+                                                 {"LOG_SCAN", 8},
+                                                 {"AVAILABILITY_REPLICA", 9},
+                                                 {"OLDEST_PAGE", 13},
+                                                 {"OTHER_TRANSIENT", 14},
+                                                 {"XTP_CHECKPOINT", 16},
+                                                 {"SLOG_SCAN", 17}};
+  return numbers.value(desc.toUpper(), 0);
+}
+
+// "now", "now-35m", "now-3d": relative to the simulator's clock when the scenario is read.
+std::optional<QDateTime> RelativeTime(const QString& text) {
+  static const QRegularExpression re(QStringLiteral(R"(^\s*now\s*(?:-\s*(\d+)\s*([smhd]))?\s*$)"),
+                                     QRegularExpression::CaseInsensitiveOption);
+  const QRegularExpressionMatch m = re.match(text);
+  if (!m.hasMatch()) return std::nullopt;
+  const QDateTime local = QDateTime::currentDateTime();
+  QDateTime now(local.date(), local.time(), Qt::UTC); // the server's wall clock
+  now = now.addMSecs(-(now.time().msec()));
+  if (m.captured(1).isEmpty()) return now;
+  const qint64 n = m.captured(1).toLongLong();
+  const QChar unit = m.captured(2).toLower().front();
+  const qint64 seconds = unit == u's'   ? n
+                         : unit == u'm' ? n * 60
+                         : unit == u'h' ? n * 3600
+                                        : n * 86400;
+  return now.addSecs(-seconds);
+}
+
+// As DBCC OPENTRAN prints a start time: "Jan 10 2011  4:17:01:240PM".
+QString OpenTranTime(const QDateTime& t) {
+  static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  const int h = t.time().hour() % 12 == 0 ? 12 : t.time().hour() % 12;
+  return QStringLiteral("%1 %2 %3 %4:%5:%6:%7%8")
+      .arg(QLatin1String(months[t.date().month() - 1]))
+      .arg(t.date().day(), 2)
+      .arg(t.date().year())
+      .arg(h, 2)
+      .arg(t.time().minute(), 2, 10, QLatin1Char('0'))
+      .arg(t.time().second(), 2, 10, QLatin1Char('0'))
+      .arg(t.time().msec(), 3, 10, QLatin1Char('0'))
+      .arg(t.time().hour() < 12 ? QLatin1String("AM") : QLatin1String("PM"));
 }
 
 TSimMessage ParseMessage(const QJsonObject& o, const QString& where) {
@@ -114,6 +173,7 @@ TSimMessage ParseMessage(const QJsonObject& o, const QString& where) {
 }
 
 QDateTime ParseTime(const QString& text, const QString& where) {
+  if (const std::optional<QDateTime> relative = RelativeTime(text)) return *relative;
   QDateTime t = QDateTime::fromString(text, Qt::ISODateWithMs);
   if (!t.isValid()) t = QDateTime::fromString(text, Qt::ISODate);
   if (!t.isValid())
@@ -227,12 +287,14 @@ TSimDatabase ParseDatabase(const QJsonObject& o, const TSimScenario& s, const QS
   const QString w = QStringLiteral("database '%1'").arg(db.Name);
   CheckKeys(o,
             {"name", "status", "online", "recovery", "logReuseWait", "logSizeMB", "logUsedPercent",
-             "logSpaceStatus", "logFiles", "vlfs", "openTransaction", "replication", "logBackups"},
+             "logSpaceStatus", "logFiles", "vlfs", "openTransaction", "replication", "logBackups",
+             "logReuseWaitNumber"},
             w);
   db.Status = qint32(Int(o, "status", 0, w));
   db.Online = Bool(o, "online", (db.Status & 0x200) == 0, w);
   db.Recovery = Str(o, "recovery", QStringLiteral("SIMPLE"), w).toUpper();
   db.LogReuseWait = Str(o, "logReuseWait", QStringLiteral("NOTHING"), w);
+  db.LogReuseWaitNumber = qint32(Int(o, "logReuseWaitNumber", ReuseWaitNumber(db.LogReuseWait), w));
   db.LogSizeMB = Num(o, "logSizeMB", 1.0, w);
   db.LogUsedPercent = Num(o, "logUsedPercent", 10.0, w);
   db.LogSpaceStatus = qint32(Int(o, "logSpaceStatus", 0, w));
@@ -270,6 +332,8 @@ TSimDatabase ParseDatabase(const QJsonObject& o, const TSimScenario& s, const QS
     tr.Name = Str(t, "name", tr.Name, w);
     tr.Lsn = Str(t, "lsn", tr.Lsn, w);
     tr.StartTime = Str(t, "startTime", tr.StartTime, w);
+    if (const std::optional<QDateTime> relative = RelativeTime(tr.StartTime))
+      tr.StartTime = OpenTranTime(*relative);
     tr.Sid = Str(t, "sid", tr.Sid, w);
     db.OpenTran = tr;
   } else if (!ot.isUndefined() && !ot.isNull()) {
@@ -337,6 +401,13 @@ bool TSimLogin::MayOpen(const QString& database) const {
 
 bool TSimLogin::MayRun(const QString& statementKey) const {
   return !Denied.contains(statementKey, Qt::CaseInsensitive);
+}
+
+qint64 TSimDatabase::ActiveVlfCount() const {
+  qint64 n = 0;
+  for (const TSimVlfRun& r : Vlfs)
+    n += r.Explicit ? (r.Explicit->Status == 2 ? 1 : 0) : r.Active;
+  return n;
 }
 
 qint64 TSimDatabase::VlfCount() const {
@@ -413,7 +484,12 @@ std::shared_ptr<const TSimScenario> ParseScenario(const QByteArray& json, QStrin
       l.Name = Str(o, "name", QString(), QStringLiteral("a login"));
       if (l.Name.isEmpty()) Fail(QStringLiteral("a login: \"name\" is required"));
       const QString w = QStringLiteral("login '%1'").arg(l.Name);
-      CheckKeys(o, {"name", "password", "defaultDatabase", "databases", "denied"}, w);
+      CheckKeys(o,
+                {"name", "password", "defaultDatabase", "databases", "denied", "sysadmin",
+                 "viewServerState"},
+                w);
+      l.Sysadmin = Bool(o, "sysadmin", true, w);
+      l.ViewServerState = Bool(o, "viewServerState", true, w);
       l.Password = Str(o, "password", QString(), w);
       l.DefaultDatabase = Str(o, "defaultDatabase", QStringLiteral("master"), w);
       l.Databases = Strings(o, "databases", w);
@@ -447,7 +523,7 @@ std::shared_ptr<const TSimScenario> ParseScenario(const QByteArray& json, QStrin
       const QString w = QStringLiteral("a fault");
       CheckKeys(o,
                 {"pattern", "statement", "login", "delayMs", "error", "errors", "drop", "malformed",
-                 "count"},
+                 "count", "loginReply", "intervalMs"},
                 w);
       TSimFault f;
       const QString pattern = Str(o, "pattern", QString(), w);
@@ -458,8 +534,13 @@ std::shared_ptr<const TSimScenario> ParseScenario(const QByteArray& json, QStrin
                    .arg(pattern, f.Pattern.errorString()));
       }
       f.Statement = Str(o, "statement", QString(), w).toLower();
-      if (pattern.isEmpty() && f.Statement.isEmpty())
-        Fail(QStringLiteral("a fault needs \"pattern\" or \"statement\""));
+      f.LoginReply = Str(o, "loginReply", QString(), w).toLower();
+      if (!f.LoginReply.isEmpty() && f.LoginReply != QLatin1String("trickle") &&
+          f.LoginReply != QLatin1String("stream"))
+        Fail(QStringLiteral("a fault: \"loginReply\" must be \"trickle\" or \"stream\""));
+      f.IntervalMs = int(std::clamp<qint64>(Int(o, "intervalMs", 1000, w), 1, 3600000));
+      if (pattern.isEmpty() && f.Statement.isEmpty() && f.LoginReply.isEmpty())
+        Fail(QStringLiteral("a fault needs \"pattern\", \"statement\" or \"loginReply\""));
       if (!f.Statement.isEmpty() && !StatementKeys().contains(f.Statement))
         Fail(QStringLiteral("a fault: unknown statement key \"%1\"").arg(f.Statement));
       f.Login = Str(o, "login", QString(), w);

@@ -23,8 +23,10 @@ struct TSimLogin {
   QString Name;
   QString Password;
   QString DefaultDatabase = QStringLiteral("master");
-  QStringList Databases; // databases the login may open; empty: all
-  QStringList Denied;    // statement keys the login may not run
+  QStringList Databases;       // databases the login may open; empty: all
+  QStringList Denied;          // statement keys the login may not run
+  bool Sysadmin = true;        // false: DBCC LOGINFO and OPENTRAN refused, offline databases hidden
+  bool ViewServerState = true; // false: the log DMVs refused
   bool MayOpen(const QString& database) const;
   bool MayRun(const QString& statementKey) const;
 };
@@ -83,6 +85,7 @@ struct TSimDatabase {
   bool Online = true;
   QString Recovery = QStringLiteral("SIMPLE");
   QString LogReuseWait = QStringLiteral("NOTHING");
+  qint32 LogReuseWaitNumber = 0; // log_reuse_wait; from the name unless the scenario gives it
   double LogSizeMB = 1.0;
   double LogUsedPercent = 10.0;
   qint32 LogSpaceStatus = 0;
@@ -92,6 +95,7 @@ struct TSimDatabase {
   std::optional<TSimReplication> Replication;
   QList<QDateTime> LogBackups;
   qint64 VlfCount() const;
+  qint64 ActiveVlfCount() const;
 };
 
 struct TSimFault {
@@ -103,6 +107,10 @@ struct TSimFault {
   QString Drop; // "", "before" or "middle"
   bool Malformed = false;
   int Count = -1; // how many times the fault fires; -1: always
+  // A login that never finishes properly: "trickle" sends the login's answer one byte every
+  // IntervalMs; "stream" sends informational messages without end and never completes.
+  QString LoginReply;
+  int IntervalMs = 1000;
 };
 
 struct TSimInstance {

@@ -56,10 +56,23 @@ std::optional<TSimFault> TSimServer::TakeFault(const QString& sql, const QString
                                                const QString& login) {
   for (qsizetype i = 0; i < FScenario->Faults.size(); ++i) {
     const TSimFault& f = FScenario->Faults[i];
+    if (!f.LoginReply.isEmpty()) continue;
     if (!f.Login.isEmpty() && f.Login.compare(login, Qt::CaseInsensitive) != 0) continue;
     const bool matches =
         f.Statement.isEmpty() ? f.Pattern.match(sql).hasMatch() : f.Statement == key;
     if (!matches) continue;
+    if (f.Count >= 0 && FFaultUses[i] >= f.Count) continue;
+    ++FFaultUses[i];
+    return f;
+  }
+  return std::nullopt;
+}
+
+std::optional<TSimFault> TSimServer::TakeLoginFault(const QString& login) {
+  for (qsizetype i = 0; i < FScenario->Faults.size(); ++i) {
+    const TSimFault& f = FScenario->Faults[i];
+    if (f.LoginReply.isEmpty()) continue;
+    if (!f.Login.isEmpty() && f.Login.compare(login, Qt::CaseInsensitive) != 0) continue;
     if (f.Count >= 0 && FFaultUses[i] >= f.Count) continue;
     ++FFaultUses[i];
     return f;
@@ -85,6 +98,10 @@ TSimSession::TSimSession(TSimServer* server, QTcpSocket* socket)
   socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
   FDelay.setSingleShot(true);
   connect(&FDelay, &QTimer::timeout, this, &TSimSession::Deliver);
+  connect(&FTrickleTimer, &QTimer::timeout, this, &TSimSession::TrickleNext);
+  connect(socket, &QTcpSocket::bytesWritten, this, [this] {
+    if (FStreaming) StreamMore();
+  });
   connect(socket, &QTcpSocket::readyRead, this, &TSimSession::OnReadyRead);
   connect(socket, &QTcpSocket::disconnected, this, &QObject::deleteLater);
   connect(socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
@@ -254,9 +271,51 @@ void TSimSession::HandleLogin(const QByteArray& body) {
              quint8(s->Minor()), quint16(s->Build()));
   w.EnvChange(4, QString::number(packetSize), QString::number(FPacketSize));
   w.Done(Tds::DoneFinal, 0, 0);
+  if (const auto fault = FServer->TakeLoginFault(FState.Login)) {
+    StartLoginFault(*fault, Tds::Packetize(w.Bytes(), FPacketSize, FState.Spid));
+    return;
+  }
   SendTokens(w.Bytes()); // still in the pre-login packet size
   FPacketSize = packetSize;
   FPhase = TPhase::LoggedIn;
+}
+
+void TSimSession::StartLoginFault(const TSimFault& fault, const QByteArray& answer) {
+  if (fault.LoginReply == QLatin1String("trickle")) {
+    FTrickle = answer;
+    FTrickleTimer.start(fault.IntervalMs);
+    TrickleNext();
+    return;
+  }
+  // Full packets of informational messages, none marked as the last of the answer.
+  const auto s = FServer->Scenario();
+  Tds::TTokenWriter w(FState.Format);
+  while (w.Bytes().size() < 60000)
+    w.Message(false, 5701, 2, 0, QStringLiteral("Changed database context to 'master'."),
+              s->ServerName());
+  FStreamChunk = Tds::Packetize(w.Bytes(), FPacketSize, FState.Spid);
+  for (qsizetype at = 0; at + Tds::HeaderSize <= FStreamChunk.size();) {
+    FStreamChunk[at + 1] = 0; // status: more to come
+    at += (quint8(FStreamChunk[at + 2]) << 8) | quint8(FStreamChunk[at + 3]);
+  }
+  FStreaming = true;
+  StreamMore();
+}
+
+void TSimSession::TrickleNext() {
+  if (!FSocket || FSocket->state() != QAbstractSocket::ConnectedState || FTrickle.isEmpty()) {
+    FTrickleTimer.stop();
+    return;
+  }
+  FSocket->write(FTrickle.left(1));
+  FTrickle.remove(0, 1);
+}
+
+void TSimSession::StreamMore() {
+  // Keeps a little queued, so the stream goes as fast as the client reads and no faster.
+  while (FSocket && FSocket->state() == QAbstractSocket::ConnectedState &&
+         FSocket->bytesToWrite() < 4 * FStreamChunk.size())
+    FSocket->write(FStreamChunk);
 }
 
 void TSimSession::HandleBatch(const QByteArray& body) {

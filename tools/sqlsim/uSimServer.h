@@ -42,6 +42,8 @@ public:
 
   // The fault that applies to this batch, if any; counts one use of it.
   std::optional<TSimFault> TakeFault(const QString& sql, const QString& key, const QString& login);
+  // The login-answer fault for this login, if any; counts one use of it.
+  std::optional<TSimFault> TakeLoginFault(const QString& login);
   quint16 NextSpid();
 
 private:
@@ -83,6 +85,10 @@ private:
   void SendTokens(const QByteArray& tokens);
   void Deliver();
   void FailLogin(const QList<TSimMessage>& messages);
+  // The login answer under a "loginReply" fault: trickled byte by byte, or endless messages.
+  void StartLoginFault(const TSimFault& fault, const QByteArray& answer);
+  void TrickleNext();
+  void StreamMore();
   void Close();
   void DrainQueue();
 
@@ -108,4 +114,8 @@ private:
   };
   std::optional<TPending> FPending;
   QTimer FDelay;
+  QByteArray FTrickle; // the rest of a trickled login answer
+  QTimer FTrickleTimer;
+  QByteArray FStreamChunk; // packets of messages, none of them the last
+  bool FStreaming = false;
 };

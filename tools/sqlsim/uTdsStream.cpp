@@ -169,6 +169,10 @@ void TTokenWriter::ColMetadata(const QList<TColumn>& columns) {
       U8(0x6D);
       U8(4);
       break;
+    case TColType::Float:
+      U8(0x6D);
+      U8(8);
+      break;
     case TColType::DateTime:
       U8(0x6F);
       U8(8);
@@ -205,6 +209,13 @@ void TTokenWriter::Real(float value) {
   std::memcpy(&bits, &value, sizeof bits);
   U8(4);
   U32(bits);
+}
+
+void TTokenWriter::Float(double value) {
+  quint64 bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  U8(8);
+  U64(bits);
 }
 
 void TTokenWriter::DateTimeN(const QDateTime& value) {

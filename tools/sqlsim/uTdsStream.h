@@ -47,7 +47,18 @@ constexpr quint32 Tds71 = 0x71000001;
 constexpr quint32 Tds72 = 0x72090002;
 constexpr quint32 Tds74 = 0x74000004;
 
-enum class TColType { Int, SmallInt, TinyInt, BigInt, Real, DateTime, Numeric, NVarChar, Variant };
+enum class TColType {
+  Int,
+  SmallInt,
+  TinyInt,
+  BigInt,
+  Real,
+  Float,
+  DateTime,
+  Numeric,
+  NVarChar,
+  Variant
+};
 
 struct TColumn {
   QString Name;
@@ -97,6 +108,8 @@ public:
   void IntN(int bytes, qint64 value);
   void IntNNull() { U8(0); }
   void Real(float value);
+  void Float(double value);
+  void FloatNull() { U8(0); }
   void DateTimeN(const QDateTime& value);
   void DateTimeNull() { U8(0); }
   void NumericN(__int128 value);
