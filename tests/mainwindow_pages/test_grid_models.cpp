@@ -352,6 +352,38 @@ private Q_SLOTS:
     QCOMPARE(t.Cell(int(ascending.size()) - 1, 0), ascending.first());
   }
 
+  // A table that shares a result's rows never writes through to them: sorting, appending and
+  // clearing leave the result as the server sent it.
+  void memTableSharedRowsStayUntouched_data() {
+    QTest::addColumn<int>("change");
+    QTest::newRow("sort") << 0;
+    QTest::newRow("append") << 1;
+    QTest::newRow("clear") << 2;
+  }
+  void memTableSharedRowsStayUntouched() {
+    QFETCH(int, change);
+    TColumnData fseq;
+    fseq.Name = "FSeqNo";
+    fseq.Kind = TFieldKind::Integer;
+    for (const int v : {3, 1, 2}) {
+      fseq.Int32.push_back(v);
+      fseq.MarkValue();
+    }
+    const TColumnSet result{fseq};
+    TMemTable t;
+    t.SetColumnData(TColumnSet{fseq}); // fixes the columns, as the page's first list does
+    t.Clear();
+    t.AppendColumnData(result);
+    QVERIFY(t.rowCount() == 3);
+    if (change == 0) t.sort(0, Qt::AscendingOrder);
+    if (change == 1) t.AppendColumnData(result);
+    if (change == 2) t.Clear();
+    QCOMPARE(result.front().Count, std::size_t(3));
+    QCOMPARE(result.front().Int32, (std::vector<std::int32_t>{3, 1, 2}));
+    QCOMPARE(t.rowCount(), change == 1 ? 6 : change == 2 ? 0 : 3);
+    if (change == 0) QCOMPARE(t.Cell(0, 0).toInt(), 1);
+  }
+
   // Rows appended in parts, each with or without NULLs, keep every value and NULL in place.
   void memTableAppendsNullsAndTexts() {
     const QVector<TMemColumn> columns = {
