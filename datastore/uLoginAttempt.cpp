@@ -148,7 +148,8 @@ struct TAttempt {
   QList<TAddress> Targets;
   TOdbcConnection Connection;
   std::vector<TOdbcDiagRecord> Info;
-  std::optional<QString> Error;
+  // The driver's failure with its records: callers read the server's error numbers.
+  std::optional<TOdbcError> Error;
 };
 
 } // namespace
@@ -177,13 +178,13 @@ std::vector<TOdbcDiagRecord> OpenWithinLimits(TOdbcConnection& connection,
       attempt->Resolved = true;
     }
     std::vector<TOdbcDiagRecord> info;
-    std::optional<QString> error;
+    std::optional<TOdbcError> error;
     try {
       info = attempt->Connection.Open(connectionString, idleSeconds);
     } catch (const TOdbcError& e) {
-      error = e.Text();
+      error = e;
     } catch (const std::exception& e) {
-      error = QString::fromUtf8(e.what());
+      error = TOdbcError(QString::fromUtf8(e.what()));
     }
     const std::lock_guard lock(attempt->Mutex);
     attempt->Info = std::move(info);
@@ -236,7 +237,7 @@ std::vector<TOdbcDiagRecord> OpenWithinLimits(TOdbcConnection& connection,
 
   if (attempt->Error) {
     finish(TLoginEnd::DriverFailed);
-    throw TOdbcError(*attempt->Error);
+    throw *attempt->Error;
   }
   connection.Swap(attempt->Connection);
   finish(TLoginEnd::Opened);
